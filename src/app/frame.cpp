@@ -1,0 +1,70 @@
+#include "app/frame.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <GL/freeglut.h>
+#include <libgen.h>
+
+#include "game/state.h"
+#include "render/overlay.h"
+#include "render/scene.h"
+
+namespace {
+
+constexpr unsigned char KEY_ESCAPE = 27;
+
+} // namespace
+
+bool wants_version(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "-v") == 0 || std::strcmp(argv[i], "--version") == 0)
+            return true;
+    return false;
+}
+
+void seed_random()
+{
+    std::uint64_t seed = 1;
+    if (std::FILE* device = std::fopen("/dev/random", "rb")) {
+        // Whatever a short read leaves in the seed is as good a seed as any.
+        (void)std::fread(&seed, sizeof seed, 1, device);
+        std::fclose(device);
+    } else {
+        std::perror("fopen");
+    }
+    srandom(static_cast<unsigned>(seed));
+}
+
+const char* window_title(int argc, char** argv)
+{
+    if (argc < 1 || argv[0] == nullptr)
+        return DEFAULT_TITLE;
+    const char* base = basename(argv[0]);
+    return base ? base : DEFAULT_TITLE;
+}
+
+void on_display()
+{
+    glClear(GL_COLOR_BUFFER_BIT);
+    draw_scene();
+    draw_overlay();
+    glutSwapBuffers();
+}
+
+void on_key(unsigned char key, int /*x*/, int /*y*/)
+{
+    if (key == 'q' || key == 'Q' || key == KEY_ESCAPE)
+        std::exit(0);
+}
+
+void on_reshape(int width, int height)
+{
+    game.win_width = width;
+    game.win_height = height;
+    glViewport(0, 0, width, height);
+    glLoadIdentity();
+}

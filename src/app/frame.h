@@ -1,0 +1,21 @@
+// The application shell: start-up steps, the frame cycle and the window callbacks.
+#pragma once
+
+inline constexpr char VERSION[] = "1.0";
+inline constexpr char DEFAULT_TITLE[] = "Skarvolt";
+inline constexpr int WINDOW_WIDTH = 400;
+inline constexpr int WINDOW_HEIGHT = 300;
+
+// True when an argument after the program name asks for the version (the whole argument
+// is "-v" or "--version").
+bool wants_version(int argc, char** argv);
+
+// Seeds random() from the system's random device, or with 1 when it cannot be read.
+void seed_random();
+
+// The window title: the last component of the program's name.
+const char* window_title(int argc, char** argv);
+
+void on_display();
+void on_key(unsigned char key, int x, int y);
+void on_reshape(int width, int height);

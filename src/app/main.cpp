@@ -1,0 +1,49 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include <GL/freeglut.h>
+
+#include "app/frame.h"
+#include "game/run.h"
+#include "game/state.h"
+#include "store/high_score.h"
+
+int main(int argc, char** argv)
+{
+    // Answered before anything touches the window system, the home directory or a file.
+    if (wants_version(argc, argv)) {
+        std::printf("Skarvolt %s\n", VERSION);
+        std::exit(0);
+    }
+
+    build_score_path();
+
+    // A program started without even a name still gets a window.
+    char fallback_name[] = "skarvolt";
+    char* fallback_argv[] = {fallback_name, nullptr};
+    if (argc < 1) {
+        argc = 1;
+        argv = fallback_argv;
+    }
+
+    // The size comes first so that a -geometry option given to GLUT takes its place.
+    glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
+    glutInit(&argc, argv);
+    glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA);
+    glutCreateWindow(window_title(argc, argv));
+
+    glutDisplayFunc(on_display);
+    glutKeyboardFunc(on_key);
+    glutMouseFunc(on_mouse);
+    glutReshapeFunc(on_reshape);
+
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    seed_random();
+
+    game.state = ARMED;
+    game.high_score = 0;
+    sync_high_score();
+
+    glutMainLoop();
+    return 0;
+}

@@ -1,0 +1,112 @@
+#include "game/run.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <iterator>
+
+#include <GL/freeglut.h>
+
+#include "game/state.h"
+#include "store/high_score.h"
+
+namespace {
+
+void arm_tick()
+{
+    glutTimerFunc(TICK_MS, on_tick, 0);
+}
+
+// A new passage centre: a random step of up to 0.05 either way from the previous one,
+// kept inside the band where the passage of half-height g stays in the window.
+float next_center(float previous, float g)
+{
+    const float step = static_cast<float>(random()) * 0.1f / 2147483648.0f;
+    const double candidate = static_cast<double>(previous) + (0.05 - static_cast<double>(step));
+    const float low = g - 1.0f;
+    const float high = 1.0f - g;
+    double taken = candidate > static_cast<double>(low) ? candidate : static_cast<double>(low);
+    if (taken > static_cast<double>(high))
+        taken = high;
+    return static_cast<float>(taken);
+}
+
+// Centre of the block that would stand on the new column: somewhere in its passage, so
+// that a block never reaches into the walls while the passage is wide enough for it.
+float next_obstacle(float center, float g)
+{
+    const float u = static_cast<float>(random()) * 2.0f / 2147483648.0f - 1.0f;
+    return center + (g - 0.3f) * u;
+}
+
+} // namespace
+
+void on_mouse(int /*button*/, int button_state, int /*x*/, int /*y*/)
+{
+    if (game.state & RUNNING) {
+        game.accel = button_state == GLUT_DOWN ? THRUST : -THRUST;
+    } else if (game.state & ARMED) {
+        if (button_state == GLUT_DOWN) {
+            start_run();
+            game.accel = THRUST;
+        }
+    }
+}
+
+void start_run()
+{
+    std::fill(std::begin(game.trail), std::end(game.trail), 0.0f);
+    std::fill(std::begin(game.tunnel_center), std::end(game.tunnel_center), 0.0f);
+    std::fill(std::begin(game.obstacle_center), std::end(game.obstacle_center), 0.0f);
+    game.state = RUNNING;
+    game.accel = -THRUST;
+    game.velocity = 0.0f;
+    game.score = 0;
+    arm_tick();
+}
+
+bool ship_crashed(float y)
+{
+    if (y > 1.0f || y < -1.0f)
+        return true;
+    const std::int32_t d = generation_index(game.score, SHIP_COLUMN);
+    if (std::fabs(y - game.tunnel_center[SHIP_COLUMN]) >= half_gap(d))
+        return true;
+    // A block covers its own column and the two newer ones, so the ship's column lies in
+    // a block when one of the columns 96, 97, 98 is a block's own column; the block's
+    // height is read from that own column. The run's first block is not tested while its
+    // own column is the ship's (d == 0).
+    if (d > 0) {
+        const std::int32_t m = d % OBSTACLE_SPACING;
+        if (m < OBSTACLE_WIDTH
+            && std::fabs(y - game.obstacle_center[SHIP_COLUMN + m]) < OBSTACLE_HALF_HEIGHT)
+            return true;
+    }
+    return false;
+}
+
+void on_tick(int /*value*/)
+{
+    game.velocity = game.accel + game.velocity;
+    const float y = game.velocity + game.trail[0];
+    game.score += 1;
+    const float g = half_gap(static_cast<std::int32_t>(game.score));
+
+    std::copy_backward(game.trail, game.trail + TRAIL_LEN - 1, game.trail + TRAIL_LEN);
+    std::copy_backward(game.tunnel_center, game.tunnel_center + COLUMNS - 1,
+                       game.tunnel_center + COLUMNS);
+    std::copy_backward(game.obstacle_center, game.obstacle_center + COLUMNS - 1,
+                       game.obstacle_center + COLUMNS);
+
+    game.tunnel_center[0] = next_center(game.tunnel_center[1], g);
+    game.trail[0] = y;
+    game.obstacle_center[0] = next_obstacle(game.tunnel_center[0], g);
+
+    if (ship_crashed(y)) {
+        game.state = CRASHED;
+        sync_high_score();
+    } else {
+        arm_tick();
+    }
+    glutPostRedisplay();
+}

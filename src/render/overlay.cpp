@@ -1,0 +1,51 @@
+#include "render/overlay.h"
+
+#include <cstdio>
+
+#include <GL/freeglut.h>
+
+#include "game/state.h"
+
+int overlay_text(char* text)
+{
+    int count = 0;
+    if (game.state & RUNNING)
+        count = std::snprintf(text, OVERLAY_TEXT_SIZE, "%u", game.score);
+    else if (game.state == ARMED)
+        count = std::snprintf(text, OVERLAY_TEXT_SIZE, "HS: %u", game.high_score);
+    else if (game.state & CRASHED)
+        count = std::snprintf(text, OVERLAY_TEXT_SIZE, "%u (HS: %u)", game.score, game.high_score);
+    return count > 0 ? count : 0;
+}
+
+void draw_overlay()
+{
+    char text[OVERLAY_TEXT_SIZE];
+    const int count = overlay_text(text);
+    if (count == 0)
+        return;
+    const int width = glutBitmapLength(GLUT_BITMAP_HELVETICA_18,
+                                       reinterpret_cast<const unsigned char*>(text));
+
+    // A window of no area has no pixel scale; nothing of the box could show anyway.
+    if (game.win_width > 0 && game.win_height > 0) {
+        glPushMatrix();
+        glTranslatef(-1.0f, -1.0f, 0.0f);
+        glScalef(2.0f / static_cast<float>(game.win_width),
+                 2.0f / static_cast<float>(game.win_height), 0.0f);
+        glColor3f(0.0f, 0.0f, 0.0f);
+        glBegin(GL_QUADS);
+        glVertex2f(0.0f, static_cast<float>(OVERLAY_BOX_HEIGHT));
+        glVertex2f(0.0f, 0.0f);
+        glVertex2f(static_cast<float>(width), 0.0f);
+        glVertex2f(static_cast<float>(width), static_cast<float>(OVERLAY_BOX_HEIGHT));
+        glEnd();
+        glPopMatrix();
+    }
+
+    // The raster position takes the current colour when it is set, so white comes first.
+    glColor3f(1.0f, 1.0f, 1.0f);
+    glRasterPos2f(-1.0f, -1.0f);
+    for (int i = 0; i < count; ++i)
+        glutBitmapCharacter(GLUT_BITMAP_HELVETICA_18, text[i]);
+}

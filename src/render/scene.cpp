@@ -1,0 +1,131 @@
+#include "render/scene.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+#include <GL/gl.h>
+
+#include "game/state.h"
+
+namespace {
+
+bool has_block(std::int32_t d)
+{
+    return d >= 0 && d % OBSTACLE_SPACING == 0;
+}
+
+void draw_block()
+{
+    glColor3f(0.0f, 1.0f, 0.0f);
+    glBegin(GL_QUADS);
+    glVertex2f(0.0f, OBSTACLE_HALF_HEIGHT);
+    glVertex2f(0.0f, -OBSTACLE_HALF_HEIGHT);
+    glVertex2f(static_cast<float>(OBSTACLE_WIDTH), -OBSTACLE_HALF_HEIGHT);
+    glVertex2f(static_cast<float>(OBSTACLE_WIDTH), OBSTACLE_HALF_HEIGHT);
+    glEnd();
+}
+
+void trail_segment_vertices(float older, float newer)
+{
+    glVertex2f(1.0f, older);
+    glVertex2f(0.0f, newer);
+    glVertex2f(3.0f, newer);
+    glVertex2f(4.0f, older);
+}
+
+} // namespace
+
+void draw_scene()
+{
+    if (game.state & (RUNNING | CRASHED)) {
+        draw_trail();
+        draw_walls();
+    }
+    if (game.state & CRASHED) {
+        glPushMatrix();
+        glTranslatef(SHIP_X, game.trail[0], 0.0f);
+        draw_burst();
+        glPopMatrix();
+        game.state |= ARMED;
+    }
+}
+
+void draw_trail()
+{
+    glPushMatrix();
+    glLoadIdentity();
+    // One local unit is one column, counted leftwards from the ship's position.
+    glTranslatef(SHIP_X, 0.0f, 0.0f);
+    glScalef(-COLUMN_WIDTH, 1.0f, 1.0f);
+    glColor3f(0.0f, 1.0f, 0.0f);
+    // trail[0] is the ship itself, which only the burst marks.
+    for (int n = TRAIL_LEN - 2; n >= 1; --n) {
+        glPushMatrix();
+        glTranslatef(static_cast<float>(n), 0.0f, 0.0f);
+        glBegin(GL_QUADS);
+        trail_segment_vertices(game.trail[n + 1], game.trail[n]);
+        glEnd();
+        glBegin(GL_LINES);
+        trail_segment_vertices(game.trail[n + 1], game.trail[n]);
+        glEnd();
+        glPopMatrix();
+    }
+    glPopMatrix();
+}
+
+void draw_walls()
+{
+    // Ceilings: local y runs down from the top edge.
+    glPushMatrix();
+    glTranslatef(-1.0f, 1.0f, 0.0f);
+    glScalef(COLUMN_WIDTH, -1.0f, 0.0f);
+    for (int i = COLUMNS - 1; i >= 0; --i) {
+        const std::int32_t d = generation_index(game.score, i);
+        draw_column(1.0f - game.tunnel_center[i] - half_gap(d));
+        glTranslatef(1.0f, 0.0f, 0.0f);
+    }
+    glPopMatrix();
+
+    // Floors, each followed by its column's block: local y runs up from the bottom edge.
+    glPushMatrix();
+    glTranslatef(-1.0f, -1.0f, 0.0f);
+    glScalef(COLUMN_WIDTH, 1.0f, 0.0f);
+    for (int i = COLUMNS - 1; i >= 0; --i) {
+        const std::int32_t d = generation_index(game.score, i);
+        draw_column(game.tunnel_center[i] + 1.0f - half_gap(d));
+        if (has_block(d)) {
+            glPushMatrix();
+            glTranslatef(0.0f, 1.0f + game.obstacle_center[i], 0.0f);
+            draw_block();
+            glPopMatrix();
+        }
+        glTranslatef(1.0f, 0.0f, 0.0f);
+    }
+    glPopMatrix();
+}
+
+void draw_column(float height)
+{
+    glBegin(GL_QUADS);
+    glColor3f(0.0f, 0.0f, 0.0f);
+    glVertex2f(0.0f, 0.0f);
+    glVertex2f(1.0f, 0.0f);
+    glColor3f(0.0f, 1.0f, 0.0f);
+    glVertex2f(1.0f, height);
+    glVertex2f(0.0f, height);
+    glEnd();
+}
+
+void draw_burst()
+{
+    for (int ray = 0; ray < BURST_RAYS; ++ray) {
+        const long c = random();
+        glRotatef(1.0f, 0.0f, 0.0f, 1.0f);
+        glColor3f((c & 1) ? 1.0f : 0.0f, (c & 2) ? 1.0f : 0.0f, (c & 4) ? 1.0f : 0.0f);
+        glBegin(GL_LINES);
+        glVertex2f(0.0f, 0.0f);
+        const float length = static_cast<float>(random()) / 2147483648.0f;
+        glVertex2f(length, 0.0f);
+        glEnd();
+    }
+}

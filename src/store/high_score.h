@@ -1,0 +1,24 @@
+// The best score, kept between program runs in a one-line file in the home directory.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+inline constexpr char SCORE_FILE_NAME[] = ".skarvolt";
+// Only this many characters of the file are ever read.
+inline constexpr int SCORE_READ_MAX = 63;
+
+// Fills game.score_path from the password database's home directory; the bare file name
+// (in the working directory) when the home is too long or the user has no entry.
+void build_score_path();
+
+// Merges the run's score, the high score in memory and the file's number into
+// game.high_score, and rewrites the file when the merged value beats the file's number.
+void sync_high_score();
+
+// The number that a stored text stands for: strtol's reading in base 10, reduced to its
+// low 32 bits, so "-1" reads as 4294967295.
+std::uint32_t parse_stored_score(const char* text);
+
+// Reads at most SCORE_READ_MAX characters from the stream and parses them.
+std::uint32_t read_stored_score(std::FILE* stream);

@@ -1,0 +1,56 @@
+// A recording stand-in for the GL and GLUT calls the game makes. Tests link the game's
+// own sources against it, so they can fire ticks one at a time and read back every
+// call, vertex and colour of a frame.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+struct Call {
+    std::string name;         // "glVertex2f", "glutTimerFunc", ...
+    std::vector<double> args; // numeric arguments as given
+};
+
+struct Vertex {
+    float x, y;                    // as given to glVertex2f
+    double sx, sy;                 // after the current modelview matrix
+    std::array<float, 3> color;    // current colour at the vertex
+    unsigned primitive;            // GL_QUADS or GL_LINES of the enclosing glBegin
+};
+
+struct Timer {
+    unsigned ms;
+    void (*callback)(int);
+    int value;
+};
+
+// Everything recorded since the last reset().
+extern std::vector<Call> calls;
+extern std::vector<Vertex> vertices;
+extern std::vector<Timer> timers; // armed and not yet fired
+extern int redisplays;
+extern int swaps;
+extern int max_matrix_depth;      // deepest the modelview stack went
+
+// Forgets everything and resets the matrix stack to one identity matrix.
+void reset();
+
+// Column-major modelview matrix on top of the stack, and the stack's depth (1 = bottom).
+std::array<double, 16> matrix();
+int matrix_depth();
+
+// Fires the oldest armed timer; false when none is armed.
+bool fire_timer();
+
+// Names of the recorded calls, in order, filtered to those named.
+std::vector<std::string> names();
+int count(const std::string& name);
+
+// Advance width in pixels that the fake gives a glyph: not the real font's, but
+// different for different characters, so a box can be checked against the sum.
+int glyph_width(int character);
+
+} // namespace fake
