@@ -1,1 +1,366 @@
+// Runs, ticks and the passage law, driven one tick at a time through the fake GLUT timer.
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <cstdint>
+#include <deque>
+#include <utility>
+#include <vector>
+
+#include <dlfcn.h>
+#include <GL/freeglut.h>
 #include <gtest/gtest.h>
+
+#include "fake_gl.h"
+#include "game/run.h"
+#include "game/state.h"
+
+namespace {
+
+// Draws that the next random() calls return; once used up, the C library's own
+// generator answers again.
+std::deque<long> scripted_draws;
+
+int sync_calls = 0;
+int state_at_sync = -1;
+
+} // namespace
+
+extern "C" long random() noexcept
+{
+    if (!scripted_draws.empty()) {
+        const long r = scripted_draws.front();
+        scripted_draws.pop_front();
+        return r;
+    }
+    static auto* const libc_random = reinterpret_cast<long (*)()>(dlsym(RTLD_NEXT, "random"));
+    return libc_random();
+}
+
+// The crash's merge with the high-score file, seen from the game: only that it happens
+// once, after the state has changed.
+void sync_high_score()
+{
+    ++sync_calls;
+    state_at_sync = game.state;
+    if (game.score > game.high_score)
+        game.high_score = game.score;
+}
+
+namespace {
+
+class GameTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        game = GameState{};
+        fake::reset();
+        scripted_draws.clear();
+        sync_calls = 0;
+        state_at_sync = -1;
+    }
+
+    // Runs ticks while one is pending; returns how many ran.
+    int fly_until_crash(int limit = 100000)
+    {
+        const int redisplays_before = fake::redisplays;
+        int ticks = 0;
+        while (ticks < limit && fake::fire_timer()) {
+            ++ticks;
+            EXPECT_LE(fake::timers.size(), 1u);
+            EXPECT_EQ(fake::redisplays, redisplays_before + ticks);
+        }
+        return ticks;
+    }
+};
+
+TEST(HalfGap, OpenBeforeTheRunAndNarrowingAfter)
+{
+    EXPECT_EQ(half_gap(0), 1.0f);
+    EXPECT_EQ(half_gap(-1), 1.0f);
+    EXPECT_EQ(half_gap(-96), 1.0f);
+    EXPECT_EQ(half_gap(INT32_MIN), 1.0f);
+    EXPECT_EQ(half_gap(1), 0.2f + 4000.0f / 5001.0f);
+    EXPECT_FLOAT_EQ(half_gap(1), 0.99984002f);
+    EXPECT_EQ(half_gap(5000), 0.6f);
+    EXPECT_EQ(half_gap(15000), 0.4f);
+    EXPECT_EQ(half_gap(35000), 0.3f);
+    EXPECT_NEAR(half_gap(INT32_MAX), 0.2000019f, 1e-7f);
+    EXPECT_GE(half_gap(INT32_MAX), 0.2f);
+
+    float previous = half_gap(1);
+    for (std::int32_t n = 2; n < 2000000; n += 7) {
+        const float g = half_gap(n);
+        ASSERT_LE(g, previous) << n;
+        previous = g;
+    }
+}
+
+struct MouseCase {
+    int state;
+    int button_state;
+    int state_after;
+    float accel_after;
+    bool run_started;
+};
+
+class MouseTable : public GameTest, public ::testing::WithParamInterface<MouseCase> {};
+
+TEST_P(MouseTable, PressesAndReleasesByState)
+{
+    const MouseCase& c = GetParam();
+    constexpr float untouched = 0.5f;
+    game.state = c.state;
+    game.accel = untouched;
+    game.score = 77;
+    game.velocity = 0.25f;
+    game.trail[5] = 0.75f;
+    game.tunnel_center[100] = 0.125f;
+    game.obstacle_center[143] = -0.5f;
+
+    on_mouse(GLUT_RIGHT_BUTTON, c.button_state, 123, 45);
+
+    EXPECT_EQ(game.state, c.state_after);
+    EXPECT_EQ(game.accel, c.accel_after == 0.0f ? untouched : c.accel_after);
+    EXPECT_EQ(fake::redisplays, 0);
+    if (c.run_started) {
+        ASSERT_EQ(fake::timers.size(), 1u);
+        EXPECT_EQ(fake::timers[0].ms, 12u);
+        EXPECT_EQ(fake::timers[0].callback, &on_tick);
+        EXPECT_EQ(fake::timers[0].value, 0);
+        EXPECT_EQ(game.score, 0u);
+        EXPECT_EQ(game.velocity, 0.0f);
+        EXPECT_EQ(game.trail[5], 0.0f);
+        EXPECT_EQ(game.tunnel_center[100], 0.0f);
+        EXPECT_EQ(game.obstacle_center[143], 0.0f);
+    } else {
+        EXPECT_TRUE(fake::timers.empty());
+        EXPECT_EQ(game.score, 77u);
+        EXPECT_EQ(game.trail[5], 0.75f);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllStates, MouseTable,
+    ::testing::Values(MouseCase{RUNNING, GLUT_DOWN, RUNNING, THRUST, false},
+                      MouseCase{RUNNING, GLUT_UP, RUNNING, -THRUST, false},
+                      MouseCase{ARMED, GLUT_DOWN, RUNNING, THRUST, true},
+                      MouseCase{ARMED | CRASHED, GLUT_DOWN, RUNNING, THRUST, true},
+                      MouseCase{ARMED, GLUT_UP, ARMED, 0.0f, false},
+                      MouseCase{ARMED | CRASHED, GLUT_UP, ARMED | CRASHED, 0.0f, false},
+                      MouseCase{CRASHED, GLUT_DOWN, CRASHED, 0.0f, false},
+                      MouseCase{CRASHED, GLUT_UP, CRASHED, 0.0f, false}));
+
+TEST_F(GameTest, LatestButtonEventDecidesTheThrust)
+{
+    game.state = ARMED;
+    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+    on_mouse(GLUT_MIDDLE_BUTTON, GLUT_DOWN, 0, 0);
+    on_mouse(GLUT_MIDDLE_BUTTON, GLUT_UP, 0, 0);
+    EXPECT_EQ(game.accel, -THRUST);
+    EXPECT_EQ(fake::timers.size(), 1u);
+}
+
+TEST_F(GameTest, HeldRunClimbsOutAtTheTopAtScore45)
+{
+    game.state = ARMED;
+    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+
+    const float expected[] = {0.001f, 0.003f, 0.006f};
+    for (float height : expected) {
+        ASSERT_TRUE(fake::fire_timer());
+        EXPECT_FLOAT_EQ(game.trail[0], height);
+    }
+    EXPECT_EQ(fly_until_crash() + 3, 45);
+
+    EXPECT_EQ(game.score, 45u);
+    EXPECT_EQ(game.trail[0], 1.03499985f);
+    EXPECT_GT(game.trail[1], 0.98f);
+    EXPECT_EQ(game.state, CRASHED);
+    EXPECT_EQ(sync_calls, 1);
+    EXPECT_EQ(state_at_sync, CRASHED);
+    EXPECT_EQ(game.high_score, 45u);
+    EXPECT_TRUE(fake::timers.empty());
+    EXPECT_EQ(fake::redisplays, 45);
+}
+
+TEST_F(GameTest, ReleasedRunFallsOutAtTheBottomAtScore45)
+{
+    game.state = ARMED;
+    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+    on_mouse(GLUT_LEFT_BUTTON, GLUT_UP, 0, 0);
+    EXPECT_EQ(fly_until_crash(), 45);
+    EXPECT_EQ(game.trail[0], -1.03499985f);
+    EXPECT_EQ(game.state, CRASHED);
+    EXPECT_EQ(sync_calls, 1);
+}
+
+TEST_F(GameTest, CrashedGameStaysStillUntilTheNextRun)
+{
+    game.state = ARMED;
+    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+    fly_until_crash();
+    const GameState crashed = game;
+
+    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0); // before the crash frame: ignored
+    on_mouse(GLUT_LEFT_BUTTON, GLUT_UP, 0, 0);
+    EXPECT_FALSE(fake::fire_timer());
+    EXPECT_EQ(std::memcmp(&crashed, &game, sizeof game), 0);
+
+    game.state |= ARMED; // what the crash frame does
+    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+    EXPECT_EQ(game.state, RUNNING);
+    EXPECT_EQ(fly_until_crash(), 45);
+    EXPECT_EQ(sync_calls, 2);
+}
+
+struct CrashCase {
+    const char* what;
+    std::uint32_t score_before;
+    float y;
+    std::vector<std::pair<int, float>> obstacles;
+    bool crash;
+};
+
+class CrashTable : public GameTest, public ::testing::WithParamInterface<CrashCase> {};
+
+TEST_P(CrashTable, CrashTests)
+{
+    const CrashCase& c = GetParam();
+    game.state = RUNNING;
+    game.score = c.score_before;
+    game.trail[0] = c.y;
+    std::fill(std::begin(game.obstacle_center), std::end(game.obstacle_center), 5.0f);
+    for (const auto& [index, center] : c.obstacles)
+        game.obstacle_center[index - 1] = center; // the tick shifts it to index
+    on_tick(0);
+
+    EXPECT_EQ(game.state == CRASHED, c.crash) << c.what;
+    EXPECT_EQ(fake::timers.size(), c.crash ? 0u : 1u) << c.what;
+    EXPECT_EQ(fake::redisplays, 1) << c.what;
+    EXPECT_EQ(sync_calls, c.crash ? 1 : 0) << c.what;
+}
+
+// The ship flies level (velocity and thrust 0), the passage is centred at 0.
+INSTANTIATE_TEST_SUITE_P(
+    Edges, CrashTable,
+    ::testing::Values(
+        CrashCase{"inside an open column", 10, 0.99999994f, {}, false},
+        CrashCase{"touching the top of an open column", 10, 1.0f, {}, true},
+        CrashCase{"touching the bottom of an open column", 10, -1.0f, {}, true},
+        CrashCase{"above the window", 10, 1.0000001f, {}, true},
+        CrashCase{"below the window", 10, -1.0000001f, {}, true},
+        CrashCase{"first block untested at 96", 95, 0.0f, {{96, 0.0f}, {97, 0.0f}, {98, 0.0f}}, false},
+        CrashCase{"first block at 97", 96, 0.0f, {{97, 0.0f}}, true},
+        CrashCase{"first block at 98", 97, 0.0f, {{98, 0.0f}}, true},
+        CrashCase{"first block passed at 99", 98, 0.0f, {{99, 0.0f}, {96, 0.0f}}, false},
+        CrashCase{"just clear of a block", 96, 0.15f, {{97, 0.0f}}, false},
+        CrashCase{"just inside a block", 96, 0.14999999f, {{97, 0.0f}}, true},
+        CrashCase{"second block by its own column, m=0", 145, 0.5f, {{96, 0.5f}}, true},
+        CrashCase{"second block by its own column, m=1", 146, 0.5f, {{97, 0.5f}}, true},
+        CrashCase{"second block by its own column, m=2", 147, 0.5f, {{98, 0.5f}}, true},
+        CrashCase{"second block, other columns ignored (m=0)", 145, 0.5f, {{97, 0.5f}, {98, 0.5f}}, false},
+        CrashCase{"second block, other columns ignored (m=1)", 146, 0.5f, {{96, 0.5f}, {98, 0.5f}}, false},
+        CrashCase{"second block, other columns ignored (m=2)", 147, 0.5f, {{96, 0.5f}, {97, 0.5f}}, false},
+        CrashCase{"between blocks", 148, 0.5f, {{96, 0.5f}, {97, 0.5f}, {98, 0.5f}, {99, 0.5f}}, false},
+        // Past 2^31 the score reads negative for the new column (fully open) while the
+        // ship's column still reads positive: 2147483552 % 50 == 2.
+        CrashCase{"score past 2^31, block read at 98", 0x7FFFFFFFu, 0.0f, {{98, 0.0f}}, true},
+        CrashCase{"score wrapped to 0, no block test", 0xFFFFFFFFu, 0.0f, {{96, 0.0f}, {97, 0.0f}, {98, 0.0f}}, false}));
+
+TEST_F(GameTest, SignedGenerationIndexOpensTheNewColumn)
+{
+    for (std::uint32_t before : {0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        game = GameState{};
+        game.state = RUNNING;
+        game.score = before;
+        game.tunnel_center[0] = 0.5f;
+        on_tick(0);
+        // A negative generation index gives half-height 1: the band collapses to 0.
+        EXPECT_EQ(game.tunnel_center[0], 0.0f) << before;
+        EXPECT_EQ(game.score, before + 1);
+    }
+}
+
+TEST_F(GameTest, DrawsAreTurnedIntoCentresExactly)
+{
+    struct Case {
+        std::uint32_t score_before;
+        float previous_center;
+        long center_draw;
+        long obstacle_draw;
+        float center;
+        float obstacle;
+    };
+    const float g1 = half_gap(1);
+    // A middle draw steps by 0.05 less half of the single-precision 0.1: not quite 0.
+    const float nearly_level = -0x1.99999ap-31f;
+    const Case cases[] = {
+        // The first column's band is +-0.00016: both extreme draws are clamped.
+        {0, 0.0f, 0, 0, 1.0f - g1, (1.0f - g1) + (g1 - 0.3f) * -1.0f},
+        {0, 0.0f, 2147483647, 2147483647, g1 - 1.0f, (g1 - 1.0f) + (g1 - 0.3f) * 1.0f},
+        {0, 0.0f, 1073741824, 1073741824, nearly_level, nearly_level},
+        // The candidate is formed in double precision: in single precision it would come
+        // out one unit lower.
+        {19999, 0.3f, 282873030, 1073741824, 0x1.58e95ep-2f, 0x1.58e95ep-2f},
+        // The single-precision 0.3 plus 0.05 rounds up, not to the single-precision 0.35.
+        {19999, 0.3f, 0, 0, 0x1.666668p-2f, 0x1.28f5c4p-2f},
+        // Where the passage is 0.3 high the block sits on the passage's centre.
+        {34999, 0.0f, 1073741824, 0, nearly_level, nearly_level},
+        {34999, 0.0f, 1073741824, 2147483647, nearly_level, nearly_level},
+    };
+    for (const Case& c : cases) {
+        game = GameState{};
+        game.state = RUNNING;
+        game.score = c.score_before;
+        game.tunnel_center[0] = c.previous_center;
+        scripted_draws = {c.center_draw, c.obstacle_draw};
+        on_tick(0);
+        EXPECT_TRUE(scripted_draws.empty());
+        EXPECT_EQ(game.tunnel_center[0], c.center) << c.score_before << " " << c.center_draw;
+        EXPECT_EQ(game.obstacle_center[0], c.obstacle) << c.score_before << " " << c.obstacle_draw;
+        EXPECT_EQ(game.tunnel_center[1], c.previous_center);
+    }
+}
+
+TEST_F(GameTest, EveryNewCentreStaysInItsBand)
+{
+    srandom(20261209);
+    game.state = ARMED;
+    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+    // The tick itself never looks at the state, so the tunnel can be generated far
+    // beyond any crash.
+    for (int tick = 0; tick < 300000; ++tick) {
+        on_tick(0);
+        const float g = half_gap(static_cast<std::int32_t>(game.score));
+        const float center = game.tunnel_center[0];
+        ASSERT_GE(center, g - 1.0f) << game.score;
+        ASSERT_LE(center, 1.0f - g) << game.score;
+        ASSERT_LE(std::fabs(center - game.tunnel_center[1]), 0.05f + 1e-6f) << game.score;
+        ASSERT_LE(std::fabs(game.obstacle_center[0] - center), std::fabs(g - 0.3f) + 1e-6f);
+        fake::calls.clear();
+        fake::timers.clear();
+    }
+}
+
+TEST_F(GameTest, TickShiftsEveryArrayByOne)
+{
+    game.state = RUNNING;
+    game.score = 200;
+    for (int i = 0; i < COLUMNS; ++i) {
+        game.tunnel_center[i] = 0.001f * static_cast<float>(i);
+        game.obstacle_center[i] = -0.001f * static_cast<float>(i);
+    }
+    for (int i = 0; i < TRAIL_LEN; ++i)
+        game.trail[i] = game.tunnel_center[SHIP_COLUMN - 1];
+    const GameState before = game;
+    on_tick(0);
+    for (int i = 1; i < COLUMNS; ++i) {
+        ASSERT_EQ(game.tunnel_center[i], before.tunnel_center[i - 1]);
+        ASSERT_EQ(game.obstacle_center[i], before.obstacle_center[i - 1]);
+    }
+    for (int i = 1; i < TRAIL_LEN; ++i)
+        ASSERT_EQ(game.trail[i], before.trail[i - 1]);
+}
+
+} // namespace

@@ -1,0 +1,156 @@
+// The shell around the game: the version option, the frame bracket, keys and reshapes.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <GL/freeglut.h>
+#include <gtest/gtest.h>
+
+#include "app/frame.h"
+#include "fake_gl.h"
+#include "game/state.h"
+
+namespace {
+
+bool version_requested(std::vector<std::string> args)
+{
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return wants_version(static_cast<int>(args.size()), argv.data());
+}
+
+TEST(VersionOption, WholeArgumentsAfterTheProgramNameOnly)
+{
+    struct Case {
+        std::vector<std::string> args;
+        bool version;
+    };
+    const Case cases[] = {
+        {{"skarvolt", "-v"}, true},
+        {{"skarvolt", "--version"}, true},
+        {{"skarvolt", "-geometry", "640x480", "-v"}, true},
+        {{"skarvolt", "-display", "-v"}, true}, // even as the value of a GLUT option
+        {{"skarvolt", "-v", "--version"}, true},
+        {{"skarvolt"}, false},
+        {{"-v"}, false}, // the program's own name is never an option
+        {{"skarvolt", "-V"}, false},
+        {{"skarvolt", "-version"}, false},
+        {{"skarvolt", "--version=1"}, false},
+        {{"skarvolt", "-vv"}, false},
+        {{"skarvolt", "--v"}, false},
+        {{"skarvolt", ""}, false},
+        {{}, false},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const std::string& arg : c.args)
+            shown += "'" + arg + "' ";
+        EXPECT_EQ(version_requested(c.args), c.version) << shown;
+    }
+}
+
+TEST(WindowTitle, LastComponentOfTheProgramName)
+{
+    char path[] = "/usr/games/skarvolt";
+    char bare[] = "skarvolt-e2e";
+    char dash[] = "-v";
+    char* with_path[] = {path, nullptr};
+    char* without_path[] = {bare, nullptr};
+    char* dashed[] = {dash, nullptr};
+    char* none[] = {nullptr};
+    EXPECT_STREQ(window_title(1, with_path), "skarvolt");
+    EXPECT_STREQ(window_title(1, without_path), "skarvolt-e2e");
+    EXPECT_STREQ(window_title(1, dashed), "-v");
+    EXPECT_STREQ(window_title(0, none), "Skarvolt");
+}
+
+class FrameTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        game = GameState{};
+        fake::reset();
+        game.win_width = 400;
+        game.win_height = 300;
+    }
+};
+
+TEST_F(FrameTest, ReshapeKeepsViewportAndSizeInStep)
+{
+    for (auto [w, h] : {std::pair{640, 480}, {1, 1000}, {1000, 1}, {0, 0}}) {
+        fake::reset();
+        glTranslatef(0.5f, 0.5f, 0.0f); // left over from nowhere: reshape resets it
+        fake::calls.clear();
+        on_reshape(w, h);
+        EXPECT_EQ(game.win_width, w);
+        EXPECT_EQ(game.win_height, h);
+        ASSERT_EQ(fake::names(), (std::vector<std::string>{"glViewport", "glLoadIdentity"}));
+        EXPECT_EQ(fake::calls[0].args, (std::vector<double>{0, 0, double(w), double(h)}));
+        EXPECT_EQ(fake::matrix()[12], 0.0);
+        EXPECT_EQ(fake::redisplays, 0);
+    }
+}
+
+TEST_F(FrameTest, FrameIsClearSceneOverlaySwap)
+{
+    game.state = CRASHED;
+    game.score = 45;
+    game.high_score = 45;
+    on_display();
+    const std::vector<std::string> names = fake::names();
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(fake::calls.front().name, "glClear");
+    EXPECT_EQ(fake::calls.front().args, std::vector<double>{GL_COLOR_BUFFER_BIT});
+    EXPECT_EQ(fake::count("glClear"), 1);
+    EXPECT_EQ(names.back(), "glutSwapBuffers");
+    EXPECT_EQ(fake::swaps, 1);
+    // The overlay comes after the whole scene, burst included, and sees the armed crash.
+    const auto last_ray = std::find(names.rbegin(), names.rend(), "glRotatef");
+    const auto text = std::find(names.begin(), names.end(), "glRasterPos2f");
+    ASSERT_NE(last_ray, names.rend());
+    ASSERT_NE(text, names.end());
+    EXPECT_LT(names.rend() - last_ray, text - names.begin() + 1);
+    EXPECT_EQ(game.state, CRASHED | ARMED);
+    EXPECT_EQ(fake::count("glutBitmapCharacter"), 11); // "45 (HS: 45)"
+    EXPECT_EQ(fake::matrix_depth(), 1);
+}
+
+TEST_F(FrameTest, TitleFrameIsOnlyTheOverlay)
+{
+    game.state = ARMED;
+    on_display();
+    EXPECT_EQ(fake::count("glVertex2f"), 4); // the box
+    EXPECT_EQ(fake::count("glutBitmapCharacter"), 5); // "HS: 0"
+    EXPECT_EQ(game.state, ARMED);
+}
+
+TEST(QuitKeys, EndTheProcessWithStatusZero)
+{
+    for (unsigned char key : {'q', 'Q', '\x1b'}) {
+        game = GameState{};
+        game.state = RUNNING;
+        EXPECT_EXIT(on_key(key, 10, 10), ::testing::ExitedWithCode(0), "") << int(key);
+    }
+}
+
+TEST(QuitKeys, EveryOtherKeyChangesNothing)
+{
+    game = GameState{};
+    game.state = RUNNING;
+    game.score = 12;
+    const GameState before = game;
+    fake::reset();
+    for (int key = 0; key < 256; ++key) {
+        if (key == 'q' || key == 'Q' || key == 27)
+            continue;
+        on_key(static_cast<unsigned char>(key), -5, 9999);
+    }
+    EXPECT_EQ(std::memcmp(&before, &game, sizeof game), 0);
+    EXPECT_TRUE(fake::calls.empty());
+}
+
+} // namespace
