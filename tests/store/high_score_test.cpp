@@ -1,0 +1,331 @@
+// Reading, merging and rewriting the high-score file, in scratch directories.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "store/high_score.h"
+#include "store_support.h"
+
+using namespace store_test;
+
+namespace {
+
+// File timestamps are set into the past before a merge so that a rewrite would show.
+constexpr time_t OLD_TIME = 1000000000;
+
+void age(const std::string& path)
+{
+    const struct timespec times[2] = {{OLD_TIME, 0}, {OLD_TIME, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+struct stat status(const std::string& path)
+{
+    struct stat st {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+struct ReadCase {
+    const char* name;
+    std::string content;
+    std::uint32_t expected;
+};
+
+// Whatever the file holds, the start-up merge takes it calmly: no message, no write.
+TEST(HighScoreRead, StartUpTakesTheFilesNumberWithoutWriting)
+{
+    const ReadCase cases[] = {
+        {"plain", "45\n", 45},
+        {"empty", "", 0},
+        {"blanks only", " \t\n\v\f\r  ", 0},
+        {"leading blanks and plus", " \t\n +17\n", 17},
+        {"leading zeros", "00042\n", 42},
+        {"minus zero", "-0\n", 0},
+        {"text after the number", "123abc 999\n", 123},
+        {"further lines", "7\n8\n9\n", 7},
+        {"text first", "best: 50\n", 0},
+        {"hexadecimal is not read", "0x1F\n", 0},
+        {"62 blanks then 123", std::string(62, ' ') + "123", 1},
+        {"63 blanks then 5", std::string(63, ' ') + "5", 0},
+        {"minus one", "-1\n", 4294967295u},
+        {"2^32", "4294967296\n", 0},
+        {"2^32 + 1", "4294967297\n", 1},
+        {"minus (2^32 - 1)", "-4294967295\n", 1},
+        {"largest 64-bit", "9223372036854775807\n", 4294967295u},
+        {"far beyond 64 bits", std::string(40, '9') + "\n", 4294967295u},
+        {"far below 64 bits", "-" + std::string(40, '9') + "\n", 0},
+        {"binary junk", std::string("\x01\xff\xfe\x80" "99\n", 7), 0},
+        {"NUL ends the number", std::string("12\0" "34\n", 6), 12},
+        {"NUL first", std::string("\0" "77\n", 4), 0},
+        {"sign alone", "-\n", 0},
+        {"two signs", "+-5\n", 0},
+    };
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        const std::string path = dir / ".skarvolt";
+        write_file(path, c.content);
+        age(path);
+
+        const SyncResult r = sync_here(path, 0, 0);
+        EXPECT_EQ(r.high_score, c.expected);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(read_file(path), c.content);
+        EXPECT_EQ(status(path).st_mtime, OLD_TIME);
+        EXPECT_EQ(list_dir(dir.path), ".skarvolt");
+    }
+}
+
+TEST(HighScoreRead, ReadsOnlyTheFirst63Characters)
+{
+    ScratchDir dir;
+    const std::string path = dir / "big";
+    write_file(path, std::string(1 << 20, '1'));
+    std::FILE* big = std::fopen(path.c_str(), "r");
+    ASSERT_NE(big, nullptr);
+    EXPECT_EQ(read_stored_score(big), 4294967295u); // 63 ones, clamped, then reduced
+    EXPECT_EQ(std::ftell(big), SCORE_READ_MAX + 1); // the 64th is read and dropped
+    std::fclose(big);
+
+    // A source that never ends still ends the reading.
+    std::FILE* endless = std::fopen("/dev/zero", "r");
+    ASSERT_NE(endless, nullptr);
+    EXPECT_EQ(read_stored_score(endless), 0u);
+    std::fclose(endless);
+}
+
+TEST(HighScoreRead, MissingFileAtStartUpReportsOnceAndCreatesNothing)
+{
+    ScratchDir dir;
+    const std::string path = dir / ".skarvolt";
+    const SyncResult r = sync_here(path, 0, 0);
+    EXPECT_EQ(r.high_score, 0u);
+    EXPECT_EQ(r.err, perror_line(path, ENOENT));
+    EXPECT_FALSE(exists(path));
+}
+
+struct MergeCase {
+    const char* name;
+    const char* before; // nullptr: no file
+    std::uint32_t score, high_score;
+    std::uint32_t expected;
+    const char* after;  // nullptr: left exactly as it was
+};
+
+TEST(HighScoreMerge, RewritesExactlyWhenTheFilesNumberIsBeaten)
+{
+    const MergeCase cases[] = {
+        {"first crash without a file", nullptr, 45, 0, 45, "45\n"},
+        {"file deleted while playing: memory's best is saved", nullptr, 3, 50, 50, "50\n"},
+        {"score beats the file", "40\n", 45, 40, 45, "45\n"},
+        {"memory beats the file", "10\n", 5, 30, 30, "30\n"},
+        {"beaten file loses its extra text", "45 best\nmore\n", 46, 45, 46, "46\n"},
+        {"empty file is rewritten", "", 3, 0, 3, "3\n"},
+        {"score below the file", "100\n", 45, 100, 100, nullptr},
+        {"score equal to the file", "45\n", 45, 45, 45, nullptr},
+        {"another process wrote more", "500\n", 200, 100, 500, nullptr},
+        {"minus one is never beaten", "-1\n", 4000000000u, 0, 4294967295u, nullptr},
+        {"unbeaten file keeps its extra text", "45 best\n", 44, 45, 45, nullptr},
+        {"largest score", "7\n", 4294967295u, 0, 4294967295u, "4294967295\n"},
+    };
+    for (const MergeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        const std::string path = dir / ".skarvolt";
+        if (c.before) {
+            write_file(path, c.before);
+            age(path);
+        }
+        const ino_t inode = c.before ? status(path).st_ino : 0;
+
+        const SyncResult r = sync_here(path, c.score, c.high_score);
+        EXPECT_EQ(r.high_score, c.expected);
+        EXPECT_EQ(r.err, c.before ? "" : perror_line(path, ENOENT)); // only the failed read
+        if (c.after) {
+            EXPECT_EQ(read_file(path), c.after);
+        } else {
+            EXPECT_EQ(read_file(path), c.before);
+            EXPECT_EQ(status(path).st_mtime, OLD_TIME);
+            EXPECT_EQ(status(path).st_ino, inode);
+        }
+        EXPECT_EQ(list_dir(dir.path), ".skarvolt"); // no temporary file is left behind
+    }
+}
+
+TEST(HighScoreWrite, NewFileGetsEveryonesReadAndWriteLessTheUmask)
+{
+    for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{0}, mode_t{0266}}) {
+        SCOPED_TRACE(mask);
+        ScratchDir dir;
+        const std::string path = dir / ".skarvolt";
+        const mode_t old_mask = umask(mask);
+        const SyncResult r = sync_here(path, 45, 0);
+        umask(old_mask);
+        EXPECT_EQ(read_file(path), "45\n");
+        EXPECT_EQ(status(path).st_mode & 07777, 0666 & ~mask);
+        EXPECT_EQ(r.err, perror_line(path, ENOENT));
+    }
+}
+
+TEST(HighScoreWrite, ReplacedFileKeepsItsPermissions)
+{
+    for (const mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0664}}) {
+        SCOPED_TRACE(mode);
+        ScratchDir dir;
+        const std::string path = dir / ".skarvolt";
+        write_file(path, "1\n");
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        const mode_t old_mask = umask(077);
+        sync_here(path, 45, 0);
+        umask(old_mask);
+        EXPECT_EQ(read_file(path), "45\n");
+        EXPECT_EQ(status(path).st_mode & 07777, mode);
+    }
+}
+
+struct LinkCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> links; // name in dir -> link text
+    const char* target;                                      // file that must get the score
+};
+
+TEST(HighScoreWrite, SymbolicLinkStaysAndTheFileItNamesIsReplaced)
+{
+    const LinkCase cases[] = {
+        {"relative link", {{".skarvolt", "data/best"}}, "data/best"},
+        {"dangling link creates the file", {{".skarvolt", "data/new"}}, "data/new"},
+        {"chain of links", {{".skarvolt", "hop"}, {"hop", "data/best"}}, "data/best"},
+        {"relative to the link's own directory", {{".skarvolt", "data/hop"}, {"data/hop", "best"}},
+         "data/best"},
+    };
+    for (const LinkCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        ASSERT_EQ(mkdir((dir / "data").c_str(), 0755), 0);
+        write_file(dir / "data/best", "10\n");
+        ASSERT_EQ(chmod((dir / "data/best").c_str(), 0640), 0);
+        for (const auto& [name, text] : c.links)
+            ASSERT_EQ(symlink(text.c_str(), (dir / name).c_str()), 0);
+
+        const SyncResult r = sync_here(dir / ".skarvolt", 45, 0);
+        EXPECT_EQ(r.high_score, 45u);
+        EXPECT_EQ(read_file(dir / c.target), "45\n");
+        for (const auto& link : c.links)
+            EXPECT_TRUE(S_ISLNK(status(dir / link.first).st_mode)) << link.first;
+        if (std::string(c.target) == "data/best") {
+            EXPECT_EQ(status(dir / c.target).st_mode & 07777, 0640u);
+        }
+    }
+
+    // An absolute link, and a loop, which is reported and writes nothing.
+    ScratchDir dir;
+    write_file(dir / "best", "10\n");
+    ASSERT_EQ(symlink((dir / "best").c_str(), (dir / "absolute").c_str()), 0);
+    sync_here(dir / "absolute", 45, 0);
+    EXPECT_EQ(read_file(dir / "best"), "45\n");
+    EXPECT_TRUE(S_ISLNK(status(dir / "absolute").st_mode));
+
+    ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
+    const SyncResult r = sync_here(dir / "loop", 45, 0);
+    EXPECT_EQ(r.high_score, 45u);
+    EXPECT_EQ(r.err, perror_line(dir / "loop", ELOOP) + perror_line(dir / "loop", ELOOP));
+    EXPECT_EQ(list_dir(dir.path), "absolute best loop");
+}
+
+TEST(HighScoreWrite, DirectoryInTheFilesPlaceIsLeftAlone)
+{
+    ScratchDir dir;
+    const std::string path = dir / ".skarvolt";
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+
+    // Reading a directory fails part-way, which counts as an empty file.
+    SyncResult r = sync_here(path, 0, 0);
+    EXPECT_EQ(r.high_score, 0u);
+    EXPECT_EQ(r.err, "");
+
+    r = sync_here(path, 45, 0);
+    EXPECT_EQ(r.high_score, 45u);
+    EXPECT_EQ(r.err, perror_line(path, EISDIR));
+    EXPECT_TRUE(S_ISDIR(status(path).st_mode));
+    EXPECT_EQ(list_dir(dir.path), ".skarvolt");
+    EXPECT_EQ(list_dir(path), "");
+}
+
+// Permissions bind every user but root, so as root the merge runs as nobody, in a
+// directory that nobody owns and may write.
+constexpr uid_t NOBODY = 65534;
+
+std::string become_nobody()
+{
+    if (geteuid() != 0)
+        return "";
+    if (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0)
+        return std::string("cannot become nobody: ") + std::strerror(errno);
+    return "";
+}
+
+void give_to_nobody(const std::string& path)
+{
+    if (geteuid() == 0) {
+        ASSERT_EQ(lchown(path.c_str(), NOBODY, NOBODY), 0) << path;
+    }
+}
+
+struct ProtectedCase {
+    const char* name;
+    mode_t mode;
+    std::uint32_t start_up; // what the start-up merge reads
+    bool start_up_reported; // the read itself fails
+    bool replaced;          // whether a crash scoring 45 may replace it
+};
+
+// Replacing by rename needs only the directory's permission, so a file that the player
+// made read-only (or unreadable) is refused, just as opening it for update would be.
+TEST(HighScoreWrite, FileThePlayerMayNotUpdateIsNeverReplaced)
+{
+    const ProtectedCase cases[] = {
+        {"read and write", 0644, 10, false, true},
+        {"read-only", 0444, 10, false, false},
+        {"write-only", 0200, 0, true, false},
+        {"no permissions", 0000, 0, true, false},
+    };
+    for (const ProtectedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        const std::string path = dir / ".skarvolt";
+        write_file(path, "10\n");
+        ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        give_to_nobody(dir.path);
+        give_to_nobody(path);
+        age(path);
+
+        SyncResult r = sync_in_child(path, 0, 0, become_nobody);
+        ASSERT_TRUE(r.ran) << r.err;
+        EXPECT_EQ(r.high_score, c.start_up);
+        EXPECT_EQ(r.err, c.start_up_reported ? perror_line(path, EACCES) : "");
+
+        r = sync_in_child(path, 45, 0, become_nobody);
+        ASSERT_TRUE(r.ran) << r.err;
+        EXPECT_EQ(r.high_score, 45u);
+        EXPECT_EQ(read_file(path), c.replaced ? "45\n" : "10\n");
+        EXPECT_EQ(status(path).st_mode & 07777, c.mode);
+        if (!c.replaced) {
+            EXPECT_EQ(r.err, (c.start_up_reported ? perror_line(path, EACCES) : "") +
+                                 perror_line(path, EACCES));
+            EXPECT_EQ(status(path).st_mtime, OLD_TIME);
+        }
+        EXPECT_EQ(list_dir(dir.path), ".skarvolt");
+    }
+}
+
+} // namespace

@@ -1,0 +1,171 @@
+#include "store_support.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "game/state.h"
+#include "store/high_score.h"
+
+namespace store_test {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what)
+{
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+std::string read_all(int fd)
+{
+    std::string text;
+    char buffer[4096];
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t n = pread(fd, buffer, sizeof buffer, offset);
+        if (n <= 0)
+            return text;
+        text.append(buffer, static_cast<std::size_t>(n));
+        offset += n;
+    }
+}
+
+void merge(const std::string& path, std::uint32_t score, std::uint32_t high_score)
+{
+    std::snprintf(game.score_path, sizeof game.score_path, "%s", path.c_str());
+    game.score = score;
+    game.high_score = high_score;
+    sync_high_score();
+    std::fflush(stderr);
+}
+
+} // namespace
+
+ScratchDir::ScratchDir()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/skarvolt-store.XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (!mkdtemp(name.data()))
+        fail("mkdtemp");
+    path = name.data();
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+void write_file(const std::string& path, const std::string& content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out.flush())
+        fail("write " + path);
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+std::string list_dir(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    std::string joined;
+    for (const auto& name : names)
+        joined += (joined.empty() ? "" : " ") + name;
+    return joined;
+}
+
+SyncResult sync_here(const std::string& path, std::uint32_t score, std::uint32_t high_score)
+{
+    const int capture = memfd_create("stderr", 0);
+    const int saved = dup(STDERR_FILENO);
+    if (capture < 0 || saved < 0)
+        fail("capture stderr");
+    std::fflush(stderr);
+    dup2(capture, STDERR_FILENO);
+    merge(path, score, high_score);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+
+    SyncResult result;
+    result.high_score = game.high_score;
+    result.err = read_all(capture);
+    result.ran = true;
+    close(capture);
+    return result;
+}
+
+SyncResult sync_in_child(const std::string& path, std::uint32_t score, std::uint32_t high_score,
+                         const std::function<std::string()>& setup)
+{
+    const int capture = memfd_create("stderr", 0);
+    int result_pipe[2];
+    if (capture < 0 || pipe(result_pipe) != 0)
+        fail("capture child");
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0)
+        fail("fork");
+    if (child == 0) {
+        alarm(10);
+        close(result_pipe[0]);
+        dup2(capture, STDERR_FILENO);
+        const std::string problem = setup();
+        if (!problem.empty()) {
+            std::fprintf(stderr, "set-up failed: %s\n", problem.c_str());
+            _exit(2);
+        }
+        merge(path, score, high_score);
+        const std::uint32_t value = game.high_score;
+        _exit(write(result_pipe[1], &value, sizeof value) == sizeof value ? 0 : 3);
+    }
+    close(result_pipe[1]);
+    SyncResult result;
+    const bool got = read(result_pipe[0], &result.high_score, sizeof result.high_score) ==
+                     sizeof result.high_score;
+    close(result_pipe[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.ran = got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    result.err = read_all(capture);
+    if (!result.ran && WIFSIGNALED(status))
+        result.err += "child killed by signal " + std::to_string(WTERMSIG(status)) + "\n";
+    close(capture);
+    return result;
+}
+
+std::string perror_line(const std::string& path, int e)
+{
+    return path + ": " + std::strerror(e) + "\n";
+}
+
+} // namespace store_test

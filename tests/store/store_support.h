@@ -1,0 +1,46 @@
+// Scratch directories, files and captured runs of the score merge, shared by the
+// high-score tests. Nothing here touches the home directory: every run is given its
+// score path directly.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace store_test {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with everything in it on scope exit.
+struct ScratchDir {
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    std::string path;
+};
+
+void write_file(const std::string& path, const std::string& content);
+std::string read_file(const std::string& path);
+bool exists(const std::string& path); // without following a final symbolic link
+// Names in a directory other than "." and "..", sorted.
+std::string list_dir(const std::string& dir);
+
+struct SyncResult {
+    std::uint32_t high_score = 0;
+    std::string err;    // everything written on standard error
+    bool ran = false;   // false when the child's set-up failed (err says why)
+};
+
+// One merge with the given path, final score and high score in memory, in this process.
+SyncResult sync_here(const std::string& path, std::uint32_t score, std::uint32_t high_score);
+
+// The same in a child process that first runs setup (dropping privileges, entering a
+// mount namespace...). setup returns an empty string on success, else why it failed.
+// The child is killed after ten seconds, so a test cannot hang.
+SyncResult sync_in_child(const std::string& path, std::uint32_t score, std::uint32_t high_score,
+                         const std::function<std::string()>& setup);
+
+// The perror line for path and errno value e.
+std::string perror_line(const std::string& path, int e);
+
+} // namespace store_test
