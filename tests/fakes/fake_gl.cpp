@@ -1,6 +1,7 @@
 #include "fake_gl.h"
 
 #include <cmath>
+#include <initializer_list>
 
 #include <GL/freeglut.h>
 
@@ -12,6 +13,7 @@ std::vector<Timer> timers;
 int redisplays = 0;
 int swaps = 0;
 int max_matrix_depth = 1;
+bool recording = true;
 
 namespace {
 
@@ -23,9 +25,16 @@ std::vector<Matrix> stack{IDENTITY};
 std::array<float, 3> current_color{1, 1, 1};
 unsigned current_primitive = 0;
 
-void record(const char* name, std::vector<double> args = {})
+// The depth of modelview stack that every GL implementation provides.
+constexpr std::size_t GUARANTEED_STACK_DEPTH = 32;
+
+// The arguments stay an initializer list until they are kept, so a call that is not
+// recorded costs no allocation.
+void record(const char* name, std::initializer_list<double> args = {})
 {
-    calls.push_back({name, std::move(args)});
+    if (!recording)
+        return;
+    calls.push_back({name, std::vector<double>(args)});
 }
 
 // top = top * m, as GL multiplies on the right.
@@ -52,8 +61,10 @@ void reset()
     timers.clear();
     redisplays = 0;
     swaps = 0;
+    stack.reserve(GUARANTEED_STACK_DEPTH);
     stack.assign(1, IDENTITY);
     max_matrix_depth = 1;
+    recording = true;
     current_color = {1, 1, 1};
     current_primitive = 0;
 }
@@ -187,6 +198,8 @@ void glEnd()
 void glVertex2f(GLfloat x, GLfloat y)
 {
     record("glVertex2f", {x, y});
+    if (!recording)
+        return;
     const Matrix& m = stack.back();
     vertices.push_back({x, y, m[0] * x + m[4] * y + m[12], m[1] * x + m[5] * y + m[13],
                         current_color, current_primitive});

@@ -35,6 +35,12 @@ extern int redisplays;
 extern int swaps;
 extern int max_matrix_depth;      // deepest the modelview stack went
 
+// While false, GL and GLUT calls keep the matrix stack, the colour, the timers and the
+// counters, but add nothing to calls or vertices, so a frame can run without the fake
+// itself touching the heap (the stack has room for the 32 matrices GL guarantees).
+// reset() turns recording back on.
+extern bool recording;
+
 // Forgets everything and resets the matrix stack to one identity matrix.
 void reset();
 
