@@ -1,0 +1,9 @@
+// A window-less home for the game: every GL and GLUT call the game makes does nothing,
+// except the tick timer, which keeps the one pending tick until the caller fires it.
+#pragma once
+
+// True while a tick is armed and has not been fired yet.
+bool tick_pending();
+
+// Runs the pending tick, if there is one; false when none was pending.
+bool fire_pending_tick();

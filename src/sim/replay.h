@@ -1,0 +1,42 @@
+// Replays a script of mouse events, tick periods and frames through the game's own code,
+// printing one line of flight data per tick.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// Exit status of a command line or a script the simulator cannot follow.
+inline constexpr int EXIT_BAD_INPUT = 2;
+// Exit status when the trace could not be written whole.
+inline constexpr int EXIT_WRITE_FAILED = 1;
+
+// Longest event line, comment excluded.
+inline constexpr int MAX_EVENT_LINE = 255;
+
+enum class EventKind { NONE, PRESS, RELEASE, TICK, FRAME };
+
+struct Event {
+    EventKind kind;
+    std::uint64_t ticks; // tick periods, for TICK
+};
+
+// An unsigned decimal of up to 64 bits: digits only, no sign, no blanks, not empty.
+bool parse_count(const char* text, std::uint64_t* value);
+
+// Reads one script line whose comment is already cut off. A blank line is the event
+// NONE. On a line that is no event, writes the reason into reason (size bytes) and
+// returns false.
+bool parse_event(const char* line, Event* event, char* reason, int size);
+
+// The game as it stands after start-up: seeded as the game seeds itself, window of the
+// game's size, ARMED, high score 0, no tick pending.
+void start_game(std::uint64_t seed);
+
+// Runs one event and writes the trace of the ticks that ran to out.
+void run_event(const Event& event, std::FILE* out);
+
+// Reads events from script one line at a time and runs each before reading the next, so
+// a script can be piped in while it is made. A line that is no event stops the replay
+// with a message on standard error that names the script and the line; the trace of the
+// events before it stays written. Returns the exit status: 0, or EXIT_BAD_INPUT.
+int replay(std::FILE* script, const char* name, std::FILE* out);
