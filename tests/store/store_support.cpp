@@ -125,7 +125,8 @@ SyncResult sync_here(const std::string& path, std::uint32_t score, std::uint32_t
 }
 
 SyncResult sync_in_child(const std::string& path, std::uint32_t score, std::uint32_t high_score,
-                         const std::function<std::string()>& setup)
+                         const std::function<std::string()>& setup,
+                         const std::function<std::string()>& inspect)
 {
     const int capture = memfd_create("stderr", 0);
     int result_pipe[2];
@@ -145,14 +146,26 @@ SyncResult sync_in_child(const std::string& path, std::uint32_t score, std::uint
             _exit(2);
         }
         merge(path, score, high_score);
-        const std::uint32_t value = game.high_score;
-        _exit(write(result_pipe[1], &value, sizeof value) == sizeof value ? 0 : 3);
+        std::string answer(reinterpret_cast<const char*>(&game.high_score), sizeof game.high_score);
+        if (inspect)
+            answer += inspect();
+        _exit(write(result_pipe[1], answer.data(), answer.size()) ==
+                      static_cast<ssize_t>(answer.size())
+                  ? 0
+                  : 3);
     }
     close(result_pipe[1]);
-    SyncResult result;
-    const bool got = read(result_pipe[0], &result.high_score, sizeof result.high_score) ==
-                     sizeof result.high_score;
+    std::string answer;
+    char buffer[4096];
+    for (ssize_t n; (n = read(result_pipe[0], buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, static_cast<std::size_t>(n));
     close(result_pipe[0]);
+    SyncResult result;
+    const bool got = answer.size() >= sizeof result.high_score;
+    if (got) {
+        std::memcpy(&result.high_score, answer.data(), sizeof result.high_score);
+        result.seen = answer.substr(sizeof result.high_score);
+    }
     int status = 0;
     waitpid(child, &status, 0);
     result.ran = got && WIFEXITED(status) && WEXITSTATUS(status) == 0;

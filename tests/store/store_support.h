@@ -29,6 +29,7 @@ struct SyncResult {
     std::uint32_t high_score = 0;
     std::string err;    // everything written on standard error
     bool ran = false;   // false when the child's set-up failed (err says why)
+    std::string seen;   // what the child's inspection found after the merge
 };
 
 // One merge with the given path, final score and high score in memory, in this process.
@@ -36,9 +37,12 @@ SyncResult sync_here(const std::string& path, std::uint32_t score, std::uint32_t
 
 // The same in a child process that first runs setup (dropping privileges, entering a
 // mount namespace...). setup returns an empty string on success, else why it failed.
+// inspect, when given, runs in the child after the merge, to look at what only the
+// child can see (a private mount); its answer comes back in seen.
 // The child is killed after ten seconds, so a test cannot hang.
 SyncResult sync_in_child(const std::string& path, std::uint32_t score, std::uint32_t high_score,
-                         const std::function<std::string()>& setup);
+                         const std::function<std::string()>& setup,
+                         const std::function<std::string()>& inspect = {});
 
 // The perror line for path and errno value e.
 std::string perror_line(const std::string& path, int e);

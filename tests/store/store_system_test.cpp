@@ -1,0 +1,239 @@
+// The high-score file where the system gets in the way: home directories from a faked
+// password database, a read-only directory and a full file system in private mounts.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "store_support.h"
+
+using namespace store_test;
+
+namespace {
+
+struct ProbeResult {
+    int status = -1; // exit status, or -1 when it did not exit normally
+    std::string out, err;
+};
+
+std::string slurp(int fd)
+{
+    std::string text;
+    char buffer[4096];
+    lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    return text;
+}
+
+// Runs the probe in cwd with the password entry of this user faked to the given home
+// (no entry at all when home is empty), and HOME pointing elsewhere, to show that the
+// environment is never consulted.
+ProbeResult run_probe(const ScratchDir& scratch, std::optional<std::string> home,
+                      const std::string& cwd, const std::vector<std::string>& args)
+{
+    const uid_t uid = getuid();
+    const gid_t gid = getgid();
+    const std::string passwd = scratch / "passwd";
+    const std::string group = scratch / "group";
+    // With no entry for this user, the database still holds someone else.
+    write_file(passwd, home ? "player:x:" + std::to_string(uid) + ":" + std::to_string(gid) +
+                                  ":Player:" + *home + ":/bin/sh\n"
+                            : "other:x:" + std::to_string(uid + 4242) + ":" +
+                                  std::to_string(gid) + ":Other:/nonexistent:/bin/sh\n");
+    write_file(group, "players:x:" + std::to_string(gid) + ":\n");
+    const std::string decoy_home = scratch / "env-home";
+    mkdir(decoy_home.c_str(), 0755);
+
+    std::vector<std::string> argv_text{SCORE_PROBE};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argv_text)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    const int out = memfd_create("out", 0);
+    const int err = memfd_create("err", 0);
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        if (chdir(cwd.c_str()) != 0)
+            _exit(126);
+        setenv("LD_PRELOAD", "libnss_wrapper.so", 1);
+        setenv("NSS_WRAPPER_PASSWD", passwd.c_str(), 1);
+        setenv("NSS_WRAPPER_GROUP", group.c_str(), 1);
+        setenv("HOME", decoy_home.c_str(), 1);
+        alarm(10);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    ProbeResult result;
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    result.out = slurp(out);
+    result.err = slurp(err);
+    close(out);
+    close(err);
+    EXPECT_EQ(list_dir(decoy_home), "") << "the file went to $HOME";
+    return result;
+}
+
+struct HomeCase {
+    const char* name;
+    std::optional<std::string> home_below; // home, relative to the scratch directory
+    std::size_t home_length;               // checked when not 0
+    std::string expected_path;             // "" : the home plus "/.skarvolt"
+    std::string file;                      // where the file lands, relative to scratch
+};
+
+TEST(HighScoreHome, PathComesFromThePasswordEntry)
+{
+    // Every scratch directory has the same length, so names can be cut to length here.
+    const std::size_t base = ScratchDir().path.size() + 1;
+    ASSERT_LT(base, 200u);
+    const std::string name_245(245 - base, 'h');
+    const std::string name_246(246 - base, 'h');
+
+    const HomeCase cases[] = {
+        {"ordinary home", "home", 0, "", "home/.skarvolt"},
+        {"home of 245 characters", name_245, 245, "", name_245 + "/.skarvolt"},
+        {"home of 246 characters: working directory", name_246, 246, ".skarvolt",
+         "work/.skarvolt"},
+        {"home with a trailing slash", "home/", 0, "", "home/.skarvolt"},
+        {"no entry for this user: working directory", std::nullopt, 0, ".skarvolt",
+         "work/.skarvolt"},
+    };
+    for (const HomeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        ASSERT_EQ(mkdir((dir / "work").c_str(), 0755), 0);
+        std::optional<std::string> home;
+        if (c.home_below) {
+            home = dir / *c.home_below;
+            ASSERT_EQ(mkdir(home->c_str(), 0755), 0);
+        }
+        if (c.home_length != 0) {
+            ASSERT_EQ(home->size(), c.home_length);
+        }
+        const std::string expected = c.expected_path.empty() ? *home + "/.skarvolt"
+                                                             : c.expected_path;
+
+        const ProbeResult r = run_probe(dir, home, dir / "work", {expected, "45", "0"});
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(r.out, expected + "\n45\n");
+        EXPECT_EQ(r.err, perror_line(expected, ENOENT));
+        EXPECT_EQ(read_file(dir / c.file), "45\n");
+        EXPECT_EQ(list_dir(dir / "work"), c.file.starts_with("work/") ? ".skarvolt" : "");
+    }
+}
+
+TEST(HighScoreHome, EmptyHomePutsTheFileInTheRootDirectory)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give the probe a root directory of its own";
+    ScratchDir dir;
+    const std::string root = dir / "root";
+    ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+
+    // The probe builds the path, then is shut into the scratch root before it merges.
+    const ProbeResult r = run_probe(dir, "", dir.path, {"/.skarvolt", "45", "0", root});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "/.skarvolt\n45\n");
+    EXPECT_EQ(r.err, perror_line("/.skarvolt", ENOENT));
+    EXPECT_EQ(read_file(root + "/.skarvolt"), "45\n");
+}
+
+// Mount tricks need root; in a private mount namespace they vanish with the child.
+std::string private_mounts()
+{
+    if (unshare(CLONE_NEWNS) != 0)
+        return std::string("unshare: ") + std::strerror(errno);
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return std::string("private /: ") + std::strerror(errno);
+    return "";
+}
+
+std::string refuse_writes(const std::string& dir, const char*)
+{
+    if (mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+        mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+        return std::string("read-only bind: ") + std::strerror(errno);
+    return "";
+}
+
+std::string fill_up(const std::string& dir, const char* before)
+{
+    if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") != 0)
+        return std::string("tmpfs: ") + std::strerror(errno);
+    if (before)
+        write_file(dir + "/.skarvolt", before);
+    const int filler = open((dir + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+    const std::string block(4096, 'x');
+    while (write(filler, block.data(), block.size()) > 0) {
+    }
+    const int e = errno;
+    close(filler);
+    return e == ENOSPC ? "" : std::string("filling: ") + std::strerror(e);
+}
+
+struct RefusalCase {
+    const char* name;
+    std::string (*refuse)(const std::string& dir, const char* before);
+    int error;
+    const char* others; // what else the directory holds
+};
+
+// The crash's score cannot be saved: the old file survives whole, the score still
+// shows, and the line names the path.
+TEST(HighScoreReplace, DiskThatRefusesKeepsTheOldFile)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root for mounts of its own";
+    const RefusalCase cases[] = {
+        {"read-only directory", refuse_writes, EROFS, ""},
+        {"full file system", fill_up, ENOSPC, "filler"},
+    };
+    for (const RefusalCase& c : cases) {
+        for (const char* before : {"10\n", static_cast<const char*>(nullptr)}) {
+            SCOPED_TRACE(std::string(c.name) + (before ? ", old file" : ", no file"));
+            ScratchDir dir;
+            const std::string path = dir / ".skarvolt";
+            if (before)
+                write_file(path, before);
+            const auto setup = [&] {
+                const std::string problem = private_mounts();
+                return problem.empty() ? c.refuse(dir.path, before) : problem;
+            };
+            const auto look = [&] {
+                return (exists(path) ? read_file(path) : "none\n") + list_dir(dir.path);
+            };
+            const SyncResult r = sync_in_child(path, 45, 0, setup, look);
+            ASSERT_TRUE(r.ran) << r.err;
+            EXPECT_EQ(r.high_score, 45u);
+            EXPECT_EQ(r.err,
+                      (before ? "" : perror_line(path, ENOENT)) + perror_line(path, c.error));
+            const std::string others = c.others;
+            const std::string listing =
+                before ? ".skarvolt" + (others.empty() ? "" : " " + others) : others;
+            EXPECT_EQ(r.seen, (before ? std::string(before) : "none\n") + listing);
+        }
+    }
+}
+
+} // namespace
