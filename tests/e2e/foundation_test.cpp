@@ -1,0 +1,200 @@
+// The game as a player and a shell see it: the command line, the window, the quit keys,
+// a run from the first press to the crash, and the random device.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "picture.h"
+
+namespace {
+
+using e2e::Game;
+using e2e::GameOptions;
+using e2e::Sandbox;
+using e2e::XServer;
+
+int lines_starting_with(const std::string& text, const std::string& prefix)
+{
+    int count = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        if (text.compare(start, prefix.size(), prefix) == 0)
+            ++count;
+        const std::size_t end = text.find('\n', start);
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return count;
+}
+
+TEST(VersionOption, PrintsOnceAndExitsWithoutDisplayOrHome)
+{
+    const std::vector<std::vector<std::string>> cases{
+        {"-v"},
+        {"--version"},
+        {"-v", "--version"},
+        {"--version", "-v"},
+        {"-geometry", "640x480", "-v"},
+        {"-display", "-v"}, // taken as the option even where GLUT expects a value
+        {"-iconic", "--version", "-V"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        Sandbox box;
+        Game game(box, {.args = args}); // no DISPLAY at all
+        const auto status = game.wait_exit();
+        ASSERT_TRUE(status);
+        EXPECT_TRUE(status->ok()) << *status;
+        EXPECT_EQ(game.out(), "Skarvolt 1.0\n");
+        EXPECT_EQ(game.err(), "") << "no home lookup, no file, no window";
+        EXPECT_TRUE(Sandbox::list(box.home()).empty());
+    }
+}
+
+TEST(VersionOption, LookalikesStartTheGame)
+{
+    XServer x;
+    struct Case {
+        std::vector<std::string> args;
+        std::optional<std::string> argv0;
+    };
+    const std::vector<Case> cases{
+        {{"-V"}, {}},
+        {{"-version"}, {}},
+        {{"--version=1"}, {}},
+        {{"-vv"}, {}},
+        {{"--Version"}, {}},
+        {{}, "-v"}, // the program's own name is not an option
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args) + " argv0 " + c.argv0.value_or("(path)"));
+        Sandbox box;
+        Game game(box, {.args = c.args, .argv0 = c.argv0}, &x);
+        game.window();
+        EXPECT_TRUE(game.running());
+        x.key("q");
+        const auto status = game.wait_exit();
+        ASSERT_TRUE(status);
+        EXPECT_TRUE(status->ok()) << *status;
+        EXPECT_EQ(game.out(), "");
+    }
+}
+
+TEST(Window, SizeAndTitle)
+{
+    XServer x;
+    struct Case {
+        std::vector<std::string> args;
+        int width, height;
+    };
+    for (const Case& c : {Case{{}, 400, 300}, Case{{"-geometry", "640x480"}, 640, 480}}) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        Sandbox box;
+        // Started as <sandbox>/bin/<name>: the title is the last component only.
+        Game game(box, {.args = c.args, .name = "skarvolt-window-" + std::to_string(c.width)}, &x);
+        const Window w = game.window();
+        EXPECT_EQ(x.title(w), game.title());
+        EXPECT_EQ(game.title().find('/'), std::string::npos);
+        const e2e::Geometry g = x.geometry(w);
+        EXPECT_EQ(g.width, c.width);
+        EXPECT_EQ(g.height, c.height);
+    }
+}
+
+// The run is under way once the trail shows: nothing green is drawn before.
+bool run_shown(const e2e::Image& image)
+{
+    return e2e::count_pixels(image, 0, 0, image.width, image.height,
+                             [](e2e::Rgb c) { return c == e2e::GREEN; }) > 0;
+}
+
+TEST(QuitKeys, EndTheGameWithStatusZeroOnTitleScreenAndDuringARun)
+{
+    XServer x;
+    for (const char* key : {"q", "Q", "Escape"})
+        for (const bool during_run : {false, true}) {
+            SCOPED_TRACE(std::string(key) + (during_run ? " during a run" : " on the title screen"));
+            Sandbox box;
+            Sandbox::write(box.score_file(), "10\n");
+            Game game(box, {}, &x);
+            const Window w = game.window();
+            if (during_run) {
+                x.press(200, 150);
+                x.wait_for_image(w, run_shown);
+            }
+            x.key(key);
+            const auto status = game.wait_exit();
+            x.release();
+            ASSERT_TRUE(status) << "still running after " << key;
+            EXPECT_TRUE(status->ok()) << *status;
+            // Quitting saves nothing, not even a run that would beat the stored best.
+            EXPECT_EQ(Sandbox::read(box.score_file()), "10\n");
+        }
+}
+
+TEST(QuitKeys, OtherKeysChangeNothing)
+{
+    XServer x;
+    Sandbox box;
+    Game game(box, {}, &x);
+    const Window w = game.window();
+    const e2e::Image title = x.settled_image(w);
+    for (const char* key : {"a", "x", "space", "Return", "BackSpace", "Left", "Up", "F1"})
+        x.key(key);
+    // Events arrive in order: the game has seen every key above before it sees this
+    // press, so a run starting proves that none of them ended it.
+    EXPECT_EQ(x.grab(w), title);
+    x.press(200, 150);
+    x.wait_for_image(w, run_shown);
+    x.key("q");
+    const auto status = game.wait_exit();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(status->ok()) << *status;
+}
+
+TEST(Run, HeldPressClimbsOutOfTheTopAtScore45)
+{
+    XServer x;
+    Sandbox box;
+    Game game(box, {}, &x);
+    e2e::held_run_crash(x, game, box); // waits for the score file to say 45
+    EXPECT_EQ(Sandbox::read(box.score_file()), "45\n");
+    EXPECT_TRUE(game.running()) << "a crash does not end the program";
+}
+
+// With no usable random device the seed is 1, so every such start flies the same run
+// and draws the same burst; a seed read from the device gives another burst.
+TEST(RandomDevice, UnopenableOrEmptyMeansSeedOne)
+{
+    if (!e2e::private_mounts_available())
+        GTEST_SKIP() << "needs root for a private mount namespace";
+    XServer x;
+    Sandbox seeds;
+    const std::string empty = seeds.path("empty"), one = seeds.path("one"), two = seeds.path("two");
+    Sandbox::write(empty, "");
+    e2e::write_seed(one, 1);
+    e2e::write_seed(two, 2);
+
+    auto crash_picture = [&](e2e::RandomDevice device, const std::string& file, std::string* err) {
+        Sandbox box;
+        Sandbox::write(box.score_file(), "0\n"); // keeps the missing-file line off stderr
+        Game game(box, {.random = device, .random_file = file}, &x);
+        const e2e::Image picture = e2e::held_run_crash(x, game, box);
+        x.release();
+        *err = game.err();
+        return picture;
+    };
+    std::string err;
+    const e2e::Image unopenable = crash_picture(e2e::RandomDevice::Unopenable, "", &err);
+    EXPECT_EQ(lines_starting_with(err, "fopen"), 1) << err;
+    EXPECT_EQ(err.rfind("fopen: ", 0), 0u) << err;
+
+    EXPECT_EQ(crash_picture(e2e::RandomDevice::File, empty, &err), unopenable);
+    EXPECT_EQ(err, "") << "a short read is not reported";
+    EXPECT_EQ(crash_picture(e2e::RandomDevice::File, one, &err), unopenable);
+    EXPECT_NE(crash_picture(e2e::RandomDevice::File, two, &err), unopenable);
+}
+
+} // namespace

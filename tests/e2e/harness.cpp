@@ -1,0 +1,672 @@
+#include "harness.h"
+
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <fcntl.h>
+#include <glob.h>
+#include <poll.h>
+#include <pwd.h>
+#include <grp.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace e2e {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr Millis POLL_STEP{10};
+constexpr Millis SETTLE_GAP{80};
+constexpr Millis SERVER_STOP_TIMEOUT{5000};
+
+[[noreturn]] void fail(const std::string& what)
+{
+    throw std::runtime_error(what);
+}
+
+std::string errno_text(const std::string& what)
+{
+    return what + ": " + std::strerror(errno);
+}
+
+// Xlib's default handler ends the process on any error; a window that vanished between
+// two calls must only fail the call.
+int last_x_error = 0;
+int record_x_error(Display*, XErrorEvent* event)
+{
+    last_x_error = event->error_code;
+    return 0;
+}
+
+std::string file_text(const std::string& path)
+{
+    return Sandbox::read(path).value_or("");
+}
+
+std::string base_name(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Writes in the child between fork and exec, where only plain system calls are safe.
+void child_fail(const char* what)
+{
+    const char* reason = std::strerror(errno);
+    const char prefix[] = "e2e harness: ";
+    (void)!::write(2, prefix, sizeof prefix - 1);
+    (void)!::write(2, what, std::strlen(what));
+    (void)!::write(2, ": ", 2);
+    (void)!::write(2, reason, std::strlen(reason));
+    (void)!::write(2, "\n", 1);
+}
+
+// Forks a child that dies with the test process and reads nothing.
+pid_t fork_child(int death_signal)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        fail(errno_text("fork"));
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, death_signal);
+        const int null_fd = ::open("/dev/null", O_RDONLY);
+        ::dup2(null_fd, 0);
+    }
+    return pid;
+}
+
+std::vector<char*> c_strings(std::vector<std::string>& strings)
+{
+    std::vector<char*> out;
+    for (auto& s : strings)
+        out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+std::string nss_wrapper_library()
+{
+    glob_t found{};
+    std::string path;
+    if (::glob("/usr/lib/*/libnss_wrapper.so", 0, nullptr, &found) == 0 && found.gl_pathc > 0)
+        path = found.gl_pathv[0];
+    ::globfree(&found);
+    if (path.empty() && ::access("/usr/lib/libnss_wrapper.so", R_OK) == 0)
+        path = "/usr/lib/libnss_wrapper.so";
+    if (path.empty())
+        fail("libnss_wrapper.so not found (package libnss-wrapper)");
+    return path;
+}
+
+// Mount flags that a remount of a bind of `path` has to keep.
+unsigned long kept_mount_flags(const std::string& path)
+{
+    struct statvfs info{};
+    if (::statvfs(path.c_str(), &info) != 0)
+        fail(errno_text("statvfs " + path));
+    unsigned long flags = 0;
+    if (info.f_flag & ST_NOSUID) flags |= MS_NOSUID;
+    if (info.f_flag & ST_NODEV) flags |= MS_NODEV;
+    if (info.f_flag & ST_NOEXEC) flags |= MS_NOEXEC;
+    if (info.f_flag & ST_RDONLY) flags |= MS_RDONLY;
+    if (info.f_flag & ST_NOATIME) flags |= MS_NOATIME;
+    if (info.f_flag & ST_NODIRATIME) flags |= MS_NODIRATIME;
+    if (info.f_flag & ST_RELATIME) flags |= MS_RELATIME;
+    return flags;
+}
+
+struct Bind {
+    std::string source;
+    std::string target;
+    bool remount = false;
+    unsigned long remount_flags = 0;
+};
+
+int channel_shift(unsigned long mask)
+{
+    int shift = 0;
+    while (mask != 0 && (mask & 1) == 0) {
+        mask >>= 1;
+        ++shift;
+    }
+    return shift;
+}
+
+} // namespace
+
+bool wait_until(const std::function<bool()>& done, Millis timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        if (done())
+            return true;
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(POLL_STEP);
+    }
+}
+
+std::ostream& operator<<(std::ostream& out, Rgb c)
+{
+    return out << "rgb(" << int(c.r) << "," << int(c.g) << "," << int(c.b) << ")";
+}
+
+std::ostream& operator<<(std::ostream& out, const ExitStatus& status)
+{
+    return out << (status.exited ? "exit status " : "killed by signal ") << status.code;
+}
+
+void Image::save_ppm(const std::string& path) const
+{
+    std::ofstream file(path, std::ios::binary);
+    file << "P6\n" << width << " " << height << "\n255\n";
+    for (const Rgb& p : pixels)
+        file.put(static_cast<char>(p.r)).put(static_cast<char>(p.g)).put(static_cast<char>(p.b));
+}
+
+// ---------------------------------------------------------------- XServer
+
+XServer::XServer(int width, int height)
+{
+    XSetErrorHandler(record_x_error);
+
+    char log_template[] = "/tmp/skarvolt-e2e-xvfb-XXXXXX";
+    const int log_fd = ::mkstemp(log_template);
+    if (log_fd < 0)
+        fail(errno_text("mkstemp"));
+    log_ = log_template;
+
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0)
+        fail(errno_text("pipe"));
+    std::vector<std::string> args{"Xvfb",    "-displayfd", std::to_string(ready[1]),
+                                  "-noreset", "-nolisten", "tcp",
+                                  "-screen", "0",
+                                  std::to_string(width) + "x" + std::to_string(height) + "x24"};
+    auto argv = c_strings(args);
+
+    pid_ = fork_child(SIGTERM);
+    if (pid_ == 0) {
+        ::fcntl(ready[1], F_SETFD, 0);
+        ::dup2(log_fd, 1);
+        ::dup2(log_fd, 2);
+        ::execvp("Xvfb", argv.data());
+        child_fail("exec Xvfb");
+        ::_exit(127);
+    }
+    ::close(log_fd);
+    ::close(ready[1]);
+
+    // Xvfb writes its display number once it accepts connections.
+    std::string number;
+    const auto deadline = Clock::now() + DEFAULT_TIMEOUT;
+    while (number.find('\n') == std::string::npos && Clock::now() < deadline) {
+        pollfd p{ready[0], POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        char buffer[16];
+        const ssize_t n = ::read(ready[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        number.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(ready[0]);
+    if (number.find('\n') == std::string::npos) {
+        const std::string log = file_text(log_);
+        stop();
+        fail("Xvfb did not start: " + log);
+    }
+    name_ = ":" + number.substr(0, number.find('\n'));
+
+    wait_until([&] { return (dpy_ = XOpenDisplay(name_.c_str())) != nullptr; });
+    if (!dpy_) {
+        stop();
+        fail("cannot connect to Xvfb at " + name_);
+    }
+    int event_base, error_base, major, minor;
+    if (!XTestQueryExtension(dpy_, &event_base, &error_base, &major, &minor)) {
+        stop();
+        fail("Xvfb offers no XTest extension");
+    }
+}
+
+XServer::~XServer()
+{
+    stop();
+}
+
+void XServer::stop()
+{
+    if (dpy_) {
+        XCloseDisplay(dpy_);
+        dpy_ = nullptr;
+    }
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status;
+        const bool stopped = wait_until([&] { return ::waitpid(pid_, &status, WNOHANG) != 0; },
+                                        SERVER_STOP_TIMEOUT);
+        if (!stopped) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
+        pid_ = -1;
+    }
+    if (!log_.empty()) {
+        ::unlink(log_.c_str());
+        log_.clear();
+    }
+}
+
+std::optional<Window> XServer::window_titled(const std::string& title) const
+{
+    Window root_return, parent;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(dpy_, DefaultRootWindow(dpy_), &root_return, &parent, &children, &count))
+        return std::nullopt;
+    std::optional<Window> found;
+    for (unsigned i = 0; i < count && !found; ++i) {
+        char* name = nullptr;
+        if (XFetchName(dpy_, children[i], &name) && name) {
+            if (title == name)
+                found = children[i];
+            XFree(name);
+        }
+    }
+    if (children)
+        XFree(children);
+    return found;
+}
+
+Window XServer::find_window(const std::string& title, Millis timeout) const
+{
+    std::optional<Window> found;
+    const bool mapped = wait_until(
+        [&] {
+            found = window_titled(title);
+            return found && geometry(*found).viewable;
+        },
+        timeout);
+    if (!mapped)
+        fail("no mapped window titled \"" + title + "\" on " + name_);
+    return *found;
+}
+
+Geometry XServer::geometry(Window w) const
+{
+    XWindowAttributes attributes{};
+    last_x_error = 0;
+    if (!XGetWindowAttributes(dpy_, w, &attributes) || last_x_error != 0)
+        fail("window " + std::to_string(w) + " is gone");
+    return {attributes.x, attributes.y, attributes.width, attributes.height,
+            attributes.map_state == IsViewable};
+}
+
+std::string XServer::title(Window w) const
+{
+    char* name = nullptr;
+    std::string title;
+    if (XFetchName(dpy_, w, &name) && name) {
+        title = name;
+        XFree(name);
+    }
+    return title;
+}
+
+void XServer::move(Window w, int x, int y)
+{
+    XMoveWindow(dpy_, w, x, y);
+    XSync(dpy_, False);
+}
+
+void XServer::resize(Window w, int width, int height)
+{
+    XResizeWindow(dpy_, w, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XSync(dpy_, False);
+}
+
+void XServer::focus(Window w)
+{
+    XSetInputFocus(dpy_, w, RevertToParent, CurrentTime);
+    XSync(dpy_, False);
+}
+
+void XServer::key(const std::string& keysym_name)
+{
+    const KeySym keysym = XStringToKeysym(keysym_name.c_str());
+    if (keysym == NoSymbol)
+        fail("unknown keysym " + keysym_name);
+    const KeyCode code = XKeysymToKeycode(dpy_, keysym);
+    if (code == 0)
+        fail("no key for keysym " + keysym_name);
+    KeySym lower, upper;
+    XConvertCase(keysym, &lower, &upper);
+    const bool shifted = lower != upper && keysym == upper;
+    const KeyCode shift = XKeysymToKeycode(dpy_, XK_Shift_L);
+    if (shifted)
+        XTestFakeKeyEvent(dpy_, shift, True, CurrentTime);
+    XTestFakeKeyEvent(dpy_, code, True, CurrentTime);
+    XTestFakeKeyEvent(dpy_, code, False, CurrentTime);
+    if (shifted)
+        XTestFakeKeyEvent(dpy_, shift, False, CurrentTime);
+    XSync(dpy_, False);
+}
+
+void XServer::pointer(int x, int y)
+{
+    XTestFakeMotionEvent(dpy_, -1, x, y, CurrentTime);
+    XSync(dpy_, False);
+}
+
+void XServer::button(int number, bool down)
+{
+    XTestFakeButtonEvent(dpy_, static_cast<unsigned>(number), down ? True : False, CurrentTime);
+    XSync(dpy_, False);
+}
+
+Image XServer::grab(Window w) const
+{
+    const Geometry g = geometry(w);
+    last_x_error = 0;
+    XImage* shot = XGetImage(dpy_, w, 0, 0, static_cast<unsigned>(g.width),
+                             static_cast<unsigned>(g.height), AllPlanes, ZPixmap);
+    if (!shot || last_x_error != 0) {
+        if (shot)
+            XDestroyImage(shot);
+        fail("cannot read the picture of window " + std::to_string(w) +
+             " (it must be viewable and lie on the screen)");
+    }
+    const int red = channel_shift(shot->red_mask);
+    const int green = channel_shift(shot->green_mask);
+    const int blue = channel_shift(shot->blue_mask);
+    Image image{g.width, g.height, {}};
+    image.pixels.reserve(static_cast<std::size_t>(g.width) * g.height);
+    for (int y = 0; y < g.height; ++y)
+        for (int x = 0; x < g.width; ++x) {
+            const unsigned long p = XGetPixel(shot, x, y);
+            image.pixels.push_back({static_cast<std::uint8_t>((p & shot->red_mask) >> red),
+                                    static_cast<std::uint8_t>((p & shot->green_mask) >> green),
+                                    static_cast<std::uint8_t>((p & shot->blue_mask) >> blue)});
+        }
+    XDestroyImage(shot);
+    return image;
+}
+
+Image XServer::wait_for_image(Window w, const std::function<bool(const Image&)>& ready,
+                              Millis timeout) const
+{
+    Image image;
+    if (wait_until([&] { image = grab(w); return !ready || ready(image); }, timeout))
+        return image;
+    const std::string saved = "e2e-last-picture-" + std::to_string(::getpid()) + ".ppm";
+    image.save_ppm(saved);
+    fail("the window never showed the expected picture; the last one is in " + saved);
+}
+
+Image XServer::settled_image(Window w, const std::function<bool(const Image&)>& ready,
+                             Millis timeout) const
+{
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        const Millis left = std::chrono::duration_cast<Millis>(deadline - Clock::now());
+        const Image first = wait_for_image(w, ready, std::max(left, Millis{0}));
+        std::this_thread::sleep_for(SETTLE_GAP);
+        if (grab(w) == first)
+            return first;
+        if (Clock::now() >= deadline)
+            fail("the window's picture kept changing");
+    }
+}
+
+// ---------------------------------------------------------------- Sandbox
+
+Sandbox::Sandbox()
+{
+    char dir_template[] = "/tmp/skarvolt-e2e-XXXXXX";
+    if (!::mkdtemp(dir_template))
+        fail(errno_text("mkdtemp"));
+    dir_ = dir_template;
+    home_ = path("home");
+    if (::mkdir(home_.c_str(), 0755) != 0)
+        fail(errno_text("mkdir " + home_));
+}
+
+Sandbox::~Sandbox()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+void Sandbox::write(const std::string& path, const std::string& content)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << content;
+    if (!file.flush())
+        fail("cannot write " + path);
+}
+
+std::optional<std::string> Sandbox::read(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return std::nullopt;
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+std::vector<std::string> Sandbox::list(const std::string& directory)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+// ---------------------------------------------------------------- Game
+
+const char* game_binary()
+{
+    return SKARVOLT_GAME_BINARY;
+}
+
+bool private_mounts_available()
+{
+    static const bool available = [] {
+        if (::geteuid() != 0)
+            return false;
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(::unshare(CLONE_NEWNS) == 0 &&
+                            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+                        ? 0
+                        : 1);
+        int status = 0;
+        return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+               WEXITSTATUS(status) == 0;
+    }();
+    return available;
+}
+
+void write_seed(const std::string& path, std::uint64_t seed)
+{
+    Sandbox::write(path, std::string(reinterpret_cast<const char*>(&seed), sizeof seed));
+}
+
+Game::Game(Sandbox& box, GameOptions options, XServer* server) : server_(server)
+{
+    static std::atomic<int> started{0};
+    const int number = ++started;
+    const std::string name = !options.name.empty()
+        ? options.name
+        : "skarvolt-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(number);
+
+    const std::string bin = box.path("bin");
+    ::mkdir(bin.c_str(), 0755);
+    const std::string program = bin + "/" + name;
+    ::unlink(program.c_str());
+    if (::symlink(game_binary(), program.c_str()) != 0)
+        fail(errno_text("symlink " + program));
+    std::vector<std::string> args{options.argv0.value_or(program)};
+    args.insert(args.end(), options.args.begin(), options.args.end());
+    title_ = base_name(args[0]);
+
+    // The game finds its home in the password database; make the current user's entry
+    // point into the sandbox.
+    const uid_t uid = ::getuid();
+    const gid_t gid = ::getgid();
+    const passwd* user = ::getpwuid(uid);
+    const group* group_entry = ::getgrgid(gid);
+    const std::string user_name = user ? user->pw_name : "player";
+    const std::string group_name = group_entry ? group_entry->gr_name : "player";
+    Sandbox::write(box.path("passwd"), user_name + ":x:" + std::to_string(uid) + ":" +
+                                           std::to_string(gid) + ":player:" + box.home() +
+                                           ":/bin/sh\n");
+    Sandbox::write(box.path("group"), group_name + ":x:" + std::to_string(gid) + ":\n");
+
+    std::vector<std::string> env{
+        "PATH=/usr/local/bin:/usr/bin:/bin",
+        "HOME=" + box.home(),
+        "LD_PRELOAD=" + nss_wrapper_library(),
+        "NSS_WRAPPER_PASSWD=" + box.path("passwd"),
+        "NSS_WRAPPER_GROUP=" + box.path("group"),
+        "MESA_SHADER_CACHE_DISABLE=true",
+        "ASAN_OPTIONS=verify_asan_link_order=0",
+    };
+    if (server_)
+        env.push_back("DISPLAY=" + server_->name());
+    for (const std::string& extra : options.env) {
+        const std::string key = extra.substr(0, extra.find('=') + 1);
+        std::erase_if(env, [&](const std::string& e) { return e.compare(0, key.size(), key) == 0; });
+        env.push_back(extra);
+    }
+
+    std::vector<Bind> binds;
+    if (options.random == RandomDevice::File)
+        binds.push_back({options.random_file, "/dev/random"});
+    if (options.random == RandomDevice::Unopenable)
+        binds.push_back({"/dev/random", "/dev/random", true,
+                         kept_mount_flags("/dev/random") | MS_NODEV});
+    for (const BindMount& m : options.mounts)
+        binds.push_back({m.source, m.target, m.read_only,
+                         m.read_only ? kept_mount_flags(m.source) | MS_RDONLY : 0});
+    if (!binds.empty() && !private_mounts_available())
+        fail("a private mount namespace needs root");
+
+    out_path_ = box.path("game" + std::to_string(number) + ".out");
+    err_path_ = box.path("game" + std::to_string(number) + ".err");
+    auto argv = c_strings(args);
+    auto envp = c_strings(env);
+
+    pid_ = fork_child(SIGKILL);
+    if (pid_ == 0) {
+        const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        if (!binds.empty()) {
+            if (::unshare(CLONE_NEWNS) != 0 ||
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+                child_fail("private mount namespace");
+                ::_exit(126);
+            }
+            for (const Bind& b : binds) {
+                if (::mount(b.source.c_str(), b.target.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+                    (b.remount && ::mount(nullptr, b.target.c_str(), nullptr,
+                                          MS_REMOUNT | MS_BIND | b.remount_flags, nullptr) != 0)) {
+                    child_fail(b.target.c_str());
+                    ::_exit(126);
+                }
+            }
+        }
+        ::execve(program.c_str(), argv.data(), envp.data());
+        child_fail("exec");
+        ::_exit(127);
+    }
+}
+
+Game::~Game()
+{
+    kill();
+}
+
+std::string Game::out() const
+{
+    return file_text(out_path_);
+}
+
+std::string Game::err() const
+{
+    return file_text(err_path_);
+}
+
+Window Game::window(Millis timeout)
+{
+    if (window_)
+        return *window_;
+    if (!server_)
+        fail("the game runs without a display");
+    const Window w = server_->find_window(title_, timeout);
+    // Without a window manager the window opens at (-1, -1), a row and a column off
+    // the screen, where its picture cannot be read.
+    server_->move(w, 0, 0);
+    const bool placed = wait_until(
+        [&] {
+            const Geometry g = server_->geometry(w);
+            return g.x == 0 && g.y == 0 && g.viewable;
+        },
+        timeout);
+    if (!placed)
+        fail("window \"" + title_ + "\" did not move to (0, 0)");
+    server_->focus(w);
+    window_ = w;
+    return w;
+}
+
+std::optional<ExitStatus> Game::wait_exit(Millis timeout)
+{
+    if (status_ || pid_ <= 0)
+        return status_;
+    int raw = 0;
+    if (!wait_until([&] { return ::waitpid(pid_, &raw, WNOHANG) == pid_; }, timeout))
+        return std::nullopt;
+    status_ = WIFEXITED(raw) ? ExitStatus{true, WEXITSTATUS(raw)}
+                             : ExitStatus{false, WTERMSIG(raw)};
+    return status_;
+}
+
+bool Game::running()
+{
+    return !wait_exit(Millis{0});
+}
+
+void Game::kill()
+{
+    if (pid_ <= 0 || status_)
+        return;
+    ::kill(pid_, SIGKILL);
+    int raw = 0;
+    ::waitpid(pid_, &raw, 0);
+    status_ = ExitStatus{false, SIGKILL};
+}
+
+} // namespace e2e

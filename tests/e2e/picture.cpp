@@ -1,0 +1,67 @@
+#include "picture.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace e2e {
+
+namespace {
+
+bool full_or_off(std::uint8_t channel)
+{
+    return channel == 0 || channel == 255;
+}
+
+} // namespace
+
+bool is_ray_colour(Rgb c)
+{
+    return full_or_off(c.r) && full_or_off(c.g) && full_or_off(c.b) && (c.r || c.b) &&
+           c != WHITE;
+}
+
+int count_pixels(const Image& image, int x0, int y0, int x1, int y1,
+                 const std::function<bool(Rgb)>& test)
+{
+    int count = 0;
+    for (int y = std::max(y0, 0); y < std::min(y1, image.height); ++y)
+        for (int x = std::max(x0, 0); x < std::min(x1, image.width); ++x)
+            count += test(image.at(x, y)) ? 1 : 0;
+    return count;
+}
+
+bool shows_burst_above(const Image& image)
+{
+    // A burst has some 180 rays in the window; a few dozen pixels cannot be chance.
+    constexpr int ENOUGH = 50;
+    return count_pixels(image, 0, 0, image.width, image.height / 2, is_ray_colour) >= ENOUGH;
+}
+
+Box white_box(const Image& image)
+{
+    Box box{image.width, image.height, -1, -1};
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x)
+            if (image.at(x, y) == WHITE) {
+                box.left = std::min(box.left, x);
+                box.top = std::min(box.top, y);
+                box.right = std::max(box.right, x);
+                box.bottom = std::max(box.bottom, y);
+            }
+    return box;
+}
+
+Image held_run_crash(XServer& x, Game& game, const Sandbox& box)
+{
+    const Window w = game.window();
+    const Geometry g = x.geometry(w);
+    x.press(g.width / 2, g.height / 2);
+    const std::string score = std::to_string(HELD_RUN_SCORE) + "\n";
+    if (!wait_until([&] { return Sandbox::read(box.score_file()) == score; }))
+        throw std::runtime_error("the held run did not crash with the score " + score +
+                                 "; the score file holds \"" +
+                                 Sandbox::read(box.score_file()).value_or("(none)") + "\"");
+    return x.settled_image(w, shows_burst_above);
+}
+
+} // namespace e2e

@@ -1,0 +1,44 @@
+// What the game's picture shows, read from screenshots, and the one run that every
+// end-to-end test can reproduce exactly: a press held from the title screen, which
+// climbs straight out of the top of the window and crashes on tick 45.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "harness.h"
+
+namespace e2e {
+
+inline constexpr int HELD_RUN_SCORE = 45;
+// Rows of the overlay box at the bottom of the window.
+inline constexpr int OVERLAY_BOX_HEIGHT = 18;
+
+// A burst ray's colour: every channel full or off, and neither black nor green (those
+// also belong to the background and the playfield) nor white (the overlay's text).
+bool is_ray_colour(Rgb c);
+
+// Counts the pixels of `image` in the rectangle [x0, x1) x [y0, y1) that satisfy `test`.
+int count_pixels(const Image& image, int x0, int y0, int x1, int y1,
+                 const std::function<bool(Rgb)>& test);
+
+// True when the upper half of the picture holds rays of the crash burst. Nothing else
+// the game draws there has their colours.
+bool shows_burst_above(const Image& image);
+
+// Bounding box of the white (overlay text) pixels; empty when there are none.
+struct Box {
+    int left = 0, top = 0, right = -1, bottom = -1; // inclusive
+    bool empty() const { return right < left; }
+    int width() const { return right - left + 1; }
+    int height() const { return bottom - top + 1; }
+};
+Box white_box(const Image& image);
+
+// Presses and holds button 1 in the middle of the game's window, waits until the run
+// has crashed with the held-run score (the high-score file in the fake home says so)
+// and returns the settled crash picture, burst included. The button stays down. The
+// fake home must hold no score file, or one below the held-run score.
+Image held_run_crash(XServer& x, Game& game, const Sandbox& box);
+
+} // namespace e2e
