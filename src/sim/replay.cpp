@@ -66,11 +66,11 @@ bool parse_count(const char* text, std::uint64_t* value)
 
 bool parse_event(const char* line, Event* event, char* reason, int size)
 {
-    // Long enough for every event and its count; a longer word is wrong whatever it is,
-    // and the message shows its start.
-    char name[24];
-    char count[24];
-    char extra[24];
+    // As long as a whole line, so that no word is ever cut short: a count with many
+    // leading zeros is still read whole.
+    char name[MAX_EVENT_LINE + 1];
+    char count[MAX_EVENT_LINE + 1];
+    char extra[MAX_EVENT_LINE + 1];
     *event = {EventKind::NONE, 0};
     if (!next_word(&line, name, sizeof name))
         return true;
@@ -140,7 +140,7 @@ void run_event(const Event& event, std::FILE* out)
 int replay(std::FILE* script, const char* name, std::FILE* out)
 {
     char line[MAX_EVENT_LINE + 1];
-    char reason[160];
+    char reason[MAX_EVENT_LINE + 96]; // the longest word and the words around it
     unsigned long number = 0;
     int c = 0;
     while (c != EOF) {
