@@ -1,0 +1,158 @@
+// The best score across program runs, as a player sees it: the title screen's box,
+// the file in the home directory, and the lines on standard error.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "harness.h"
+#include "picture.h"
+
+namespace {
+
+using e2e::Game;
+using e2e::GameOptions;
+using e2e::Image;
+using e2e::Sandbox;
+using e2e::XServer;
+
+std::string perror_line(const std::string& path, int e)
+{
+    return path + ": " + std::strerror(e) + "\n";
+}
+
+bool has_text(const Image& image)
+{
+    return !e2e::white_box(image).empty();
+}
+
+// The title screen of a fresh start; the file must already be as the test wants it.
+Image title_screen(XServer& x, Game& game)
+{
+    return x.settled_image(game.window(), has_text);
+}
+
+void quit(XServer& x, Game& game)
+{
+    x.key("q");
+    const auto status = game.wait_exit();
+    ASSERT_TRUE(status) << "still running after q";
+    EXPECT_TRUE(status->ok()) << *status;
+}
+
+TEST(HighScoreFile, FirstStartSavesTheHeldRunAndTheNextStartShowsIt)
+{
+    XServer x;
+
+    // A start whose file holds 0: what "HS: 0" looks like.
+    Image zero_title;
+    {
+        Sandbox box;
+        Sandbox::write(box.score_file(), "0\n");
+        Game game(box, {}, &x);
+        zero_title = title_screen(x, game);
+        quit(x, game);
+    }
+
+    Sandbox box;
+    const std::string decoy_home = box.path("env-home");
+    Image first_title;
+    {
+        // $HOME points elsewhere: the home comes from the password database only.
+        Game game(box, {.env = {"HOME=" + decoy_home}}, &x);
+        first_title = title_screen(x, game);
+        EXPECT_EQ(first_title, zero_title) << "the first start shows HS: 0";
+        EXPECT_EQ(game.err(), perror_line(box.score_file(), ENOENT));
+        EXPECT_FALSE(Sandbox::read(box.score_file())) << "the start-up merge creates nothing";
+
+        e2e::held_run_crash(x, game, box); // waits until the file holds the score
+        x.release();
+        EXPECT_EQ(Sandbox::read(box.score_file()), "45\n");
+        EXPECT_EQ(game.err(), perror_line(box.score_file(), ENOENT) +
+                                  perror_line(box.score_file(), ENOENT))
+            << "the crash reads the file again before creating it";
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        struct stat st {};
+        ASSERT_EQ(::stat(box.score_file().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+        quit(x, game);
+    }
+    EXPECT_EQ(Sandbox::list(box.home()), std::vector<std::string>{".skarvolt"});
+    EXPECT_FALSE(Sandbox::read(decoy_home + "/.skarvolt"));
+
+    Game again(box, {}, &x);
+    const Image second_title = title_screen(x, again);
+    EXPECT_EQ(again.err(), "");
+    EXPECT_NE(second_title, first_title);
+    EXPECT_GT(e2e::white_box(second_title).width(), e2e::white_box(first_title).width())
+        << "HS: 45 is wider than HS: 0";
+    quit(x, again);
+    EXPECT_EQ(Sandbox::read(box.score_file()), "45\n");
+}
+
+TEST(HighScoreFile, MinusOneIsNeverRewritten)
+{
+    XServer x;
+    Sandbox box;
+    Sandbox::write(box.score_file(), "-1\n");
+    const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, box.score_file().c_str(), old, 0), 0);
+
+    Game game(box, {}, &x);
+    const Window w = game.window();
+    x.settled_image(w, has_text);
+    x.press(200, 150);
+    x.settled_image(w, e2e::shows_burst_above); // the held run's crash
+    x.release();
+    quit(x, game);
+
+    EXPECT_EQ(game.err(), "");
+    EXPECT_EQ(Sandbox::read(box.score_file()), "-1\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(box.score_file().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1000000000);
+}
+
+// With the same seed, two held runs crash into the same picture; only the text could
+// differ, and it must not: the score shows although it could not be saved.
+TEST(HighScoreFile, ReadOnlyHomeKeepsTheOldFileAndStillShowsTheScore)
+{
+    if (!e2e::private_mounts_available())
+        GTEST_SKIP() << "needs root for a read-only home";
+    XServer x;
+    Sandbox seeds;
+    const std::string seed = seeds.path("seed");
+    e2e::write_seed(seed, 7);
+    const GameOptions seeded{.random = e2e::RandomDevice::File, .random_file = seed};
+
+    Image saved_crash; // "45 (HS: 45)" of a run that saved normally
+    {
+        Sandbox box;
+        Game game(box, seeded, &x);
+        saved_crash = e2e::held_run_crash(x, game, box);
+        x.release();
+        quit(x, game);
+    }
+
+    Sandbox box;
+    Sandbox::write(box.score_file(), "10\n");
+    GameOptions read_only_home = seeded;
+    read_only_home.mounts = {{box.home(), box.home(), true}};
+    Game game(box, read_only_home, &x);
+    const Window w = game.window();
+    x.press(200, 150);
+    const Image crash = x.settled_image(w, e2e::shows_burst_above);
+    x.release();
+    EXPECT_TRUE(crash == saved_crash) << "the crash shows 45 (HS: 45)";
+    EXPECT_EQ(game.err(), perror_line(box.score_file(), EROFS));
+    quit(x, game);
+    EXPECT_EQ(Sandbox::read(box.score_file()), "10\n");
+    EXPECT_EQ(Sandbox::list(box.home()), std::vector<std::string>{".skarvolt"});
+}
+
+} // namespace
