@@ -3,6 +3,13 @@
 //
 // usage: sim-bot SEED TICKS > script
 //
+// The stored long run and its digest were made with
+//   build/tests/sim/sim-bot 8 36000 > tests/sim/long.script
+//   tests/sim/check-trace summary build/skarvolt-sim 8 tests/sim/long.script \
+//       > tests/sim/long.digest
+// and a changed digest wants the reference model's word (check-trace reference) before
+// it is stored again.
+//
 // It flies the game's own code under the headless stand-in. Before every tick it tries
 // both buttons, each followed by a simple pilot for a while, on copies of the game and of
 // the random generator, and keeps the button whose future lasts longer (the one already
