@@ -5,10 +5,9 @@
 //
 // The stored long run and its digest were made with
 //   build/tests/sim/sim-bot 8 36000 > tests/sim/long.script
-//   tests/sim/check-trace summary build/skarvolt-sim 8 tests/sim/long.script \
-//       > tests/sim/long.digest
-// and a changed digest wants the reference model's word (check-trace reference) before
-// it is stored again.
+//   tests/sim/check-trace summary build/skarvolt-sim 8 tests/sim/long.script > digest
+// and digest then moved to tests/sim/long.digest. A changed digest wants the reference
+// model's agreement (check-trace reference) before it is stored again.
 //
 // It flies the game's own code under the headless stand-in. Before every tick it tries
 // both buttons, each followed by a simple pilot for a while, on copies of the game and of
