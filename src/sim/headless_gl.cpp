@@ -39,7 +39,7 @@ void glutTimerFunc(unsigned int /*ms*/, void (*callback)(int), int value)
     // A second tick in flight would make two runs' worth of flight per period; a replay
     // that went on from there would show a game that never exists.
     if (pending_tick != nullptr) {
-        std::fputs("skarvolt-sim: a second tick was armed while one was pending\n", stderr);
+        std::fputs("headless GLUT: a second tick was armed while one was pending\n", stderr);
         std::abort();
     }
     pending_tick = callback;
