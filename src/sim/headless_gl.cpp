@@ -36,7 +36,7 @@ extern "C" {
 
 void glutTimerFunc(unsigned int /*ms*/, void (*callback)(int), int value)
 {
-    // A second tick in flight would make two runs' worth of flight per period; a replay
+    // A second tick in flight would fly the ship twice per period; a replay
     // that went on from there would show a game that never exists.
     if (pending_tick != nullptr) {
         std::fputs("headless GLUT: a second tick was armed while one was pending\n", stderr);
