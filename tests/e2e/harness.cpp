@@ -556,7 +556,7 @@ Game::Game(Sandbox& box, GameOptions options, XServer* server) : server_(server)
         env.push_back("DISPLAY=" + server_->name());
     for (const std::string& extra : options.env) {
         const std::string key = extra.substr(0, extra.find('=') + 1);
-        std::erase_if(env, [&](const std::string& e) { return e.compare(0, key.size(), key) == 0; });
+        std::erase_if(env, [&](const std::string& e) { return e.starts_with(key); });
         env.push_back(extra);
     }
 

@@ -30,17 +30,22 @@ int count_pixels(const Image& image, int x0, int y0, int x1, int y1,
     return count;
 }
 
-bool shows_burst_above(const Image& image)
+bool shows_burst(const Image& image, int y0, int y1)
 {
     // A burst has some 180 rays in the window; a few dozen pixels cannot be chance.
     constexpr int ENOUGH = 50;
-    return count_pixels(image, 0, 0, image.width, image.height / 2, is_ray_colour) >= ENOUGH;
+    return count_pixels(image, 0, y0, image.width, y1, is_ray_colour) >= ENOUGH;
 }
 
-Box white_box(const Image& image)
+bool shows_burst_above(const Image& image)
+{
+    return shows_burst(image, 0, image.height / 2);
+}
+
+Box white_box(const Image& image, int first_row)
 {
     Box box{image.width, image.height, -1, -1};
-    for (int y = 0; y < image.height; ++y)
+    for (int y = std::max(first_row, 0); y < image.height; ++y)
         for (int x = 0; x < image.width; ++x)
             if (image.at(x, y) == WHITE) {
                 box.left = std::min(box.left, x);
@@ -49,6 +54,11 @@ Box white_box(const Image& image)
                 box.bottom = std::max(box.bottom, y);
             }
     return box;
+}
+
+bool shows_text(const Image& image)
+{
+    return !white_box(image, image.height - OVERLAY_BOX_HEIGHT).empty();
 }
 
 Image held_run_crash(XServer& x, Game& game, const Sandbox& box)

@@ -22,18 +22,30 @@ bool is_ray_colour(Rgb c);
 int count_pixels(const Image& image, int x0, int y0, int x1, int y1,
                  const std::function<bool(Rgb)>& test);
 
-// True when the upper half of the picture holds rays of the crash burst. Nothing else
-// the game draws there has their colours.
+// True when rows [y0, y1) of the picture hold rays of a crash burst. Nothing else the
+// game draws has their colours.
+bool shows_burst(const Image& image, int y0, int y1);
+// The burst of a crash out of the top of the window lies in the upper half.
 bool shows_burst_above(const Image& image);
 
-// Bounding box of the white (overlay text) pixels; empty when there are none.
+// Bounding box of the white pixels (the overlay's text); empty when there are none.
 struct Box {
     int left = 0, top = 0, right = -1, bottom = -1; // inclusive
     bool empty() const { return right < left; }
     int width() const { return right - left + 1; }
     int height() const { return bottom - top + 1; }
 };
-Box white_box(const Image& image);
+// Only rows from `first_row` down are searched.
+Box white_box(const Image& image, int first_row = 0);
+
+// True when the overlay's text shows in its place, the bottom rows of the window: the
+// window has been drawn at its current size.
+bool shows_text(const Image& image);
+
+// Pixel row or column whose centre lies nearest to a coordinate of the game's picture
+// (x and y from -1 to 1, y upwards), in a window `size` pixels across.
+inline double pixel_x(double x, int width) { return (x + 1) * width / 2 - 0.5; }
+inline double pixel_y(double y, int height) { return (1 - y) * height / 2 - 0.5; }
 
 // Presses and holds button 1 in the middle of the game's window, waits until the run
 // has crashed with the held-run score (the high-score file in the fake home says so)
