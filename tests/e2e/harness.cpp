@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -296,16 +297,17 @@ std::optional<Window> XServer::window_titled(const std::string& title) const
     return found;
 }
 
-Window XServer::find_window(const std::string& title, Millis timeout) const
+Window XServer::find_window(const std::string& title, Millis timeout,
+                            const std::function<bool()>& give_up) const
 {
     std::optional<Window> found;
     const bool mapped = wait_until(
         [&] {
             found = window_titled(title);
-            return found && geometry(*found).viewable;
+            return (found && geometry(*found).viewable) || (give_up && give_up());
         },
         timeout);
-    if (!mapped)
+    if (!mapped || !found || !geometry(*found).viewable)
         fail("no mapped window titled \"" + title + "\" on " + name_);
     return *found;
 }
@@ -486,7 +488,8 @@ std::vector<std::string> Sandbox::list(const std::string& directory)
 
 const char* game_binary()
 {
-    return SKARVOLT_GAME_BINARY;
+    const char* chosen = std::getenv("SKARVOLT_E2E_GAME");
+    return chosen && *chosen ? chosen : SKARVOLT_GAME_BINARY;
 }
 
 bool private_mounts_available()
@@ -625,7 +628,17 @@ Window Game::window(Millis timeout)
         return *window_;
     if (!server_)
         fail("the game runs without a display");
-    const Window w = server_->find_window(title_, timeout);
+    Window w = None;
+    try {
+        w = server_->find_window(title_, timeout, [&] { return !running(); });
+    } catch (const std::runtime_error&) {
+        if (running())
+            throw;
+        std::ostringstream why;
+        why << "the game ended (" << *status_ << ") before its window showed; its errors: "
+            << err();
+        fail(why.str());
+    }
     // Without a window manager the window opens at (-1, -1), a row and a column off
     // the screen, where its picture cannot be read.
     server_->move(w, 0, 0);

@@ -75,8 +75,10 @@ public:
     const std::string& name() const { return name_; } // ":N", the DISPLAY value
     Display* display() const { return dpy_; }
 
-    // The mapped top-level window titled `title`; throws when none shows up in time.
-    Window find_window(const std::string& title, Millis timeout = DEFAULT_TIMEOUT) const;
+    // The mapped top-level window titled `title`; throws when none shows up in time, or
+    // as soon as `give_up` holds.
+    Window find_window(const std::string& title, Millis timeout = DEFAULT_TIMEOUT,
+                       const std::function<bool()>& give_up = {}) const;
     // The top-level window titled `title`, mapped or not, if there is one now.
     std::optional<Window> window_titled(const std::string& title) const;
 
@@ -208,7 +210,8 @@ private:
     std::optional<Window> window_;
 };
 
-// Path of the game binary under test.
+// Path of the game binary under test: the one built beside the tests, or the one that
+// the environment variable SKARVOLT_E2E_GAME names (an installed or instrumented build).
 const char* game_binary();
 
 } // namespace e2e

@@ -67,10 +67,12 @@ Image held_run_crash(XServer& x, Game& game, const Sandbox& box)
     const Geometry g = x.geometry(w);
     x.press(g.width / 2, g.height / 2);
     const std::string score = std::to_string(HELD_RUN_SCORE) + "\n";
-    if (!wait_until([&] { return Sandbox::read(box.score_file()) == score; }))
+    if (!wait_until([&] { return Sandbox::read(box.score_file()) == score || !game.running(); }) ||
+        !game.running())
         throw std::runtime_error("the held run did not crash with the score " + score +
                                  "; the score file holds \"" +
-                                 Sandbox::read(box.score_file()).value_or("(none)") + "\"");
+                                 Sandbox::read(box.score_file()).value_or("(none)") +
+                                 "\"; the game's errors: " + game.err());
     return x.settled_image(w, shows_burst_above);
 }
 
