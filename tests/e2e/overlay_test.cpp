@@ -63,20 +63,15 @@ TEST(Overlay, CrashTextIsWiderThanTitleText)
     EXPECT_GT(crash_text.width(), title_text.width() + 20);
 }
 
-// A press released at once lets the ship fall out of the bottom of the window: the
-// burst then spreads over the lower-left corner and shows the box's edges.
-TEST(Overlay, BlackBoxCoversThePlayfieldUnderTheText)
+bool shows_burst_below(const Image& image)
 {
-    XServer x;
-    Sandbox box;
-    Game game(box, {}, &x);
-    const Window w = game.window();
-    x.press(200, 150);
-    x.release();
-    ASSERT_TRUE(e2e::wait_until([&] { return Sandbox::read(box.score_file()).has_value(); }));
-    const Image crash = x.settled_image(
-        w, [](const Image& i) { return e2e::shows_burst(i, i.height / 2, i.height); });
+    return e2e::shows_burst(image, image.height / 2, image.height);
+}
 
+// Over a crash at the bottom of the window the burst covers the lower-left corner, so
+// the box shows against it: 18 pixels high, as wide as the text, holding nothing but it.
+void expect_black_box(const Image& crash)
+{
     // The box ends where the burst's colours begin in its rows (white rays aside).
     const int box_top = crash.height - e2e::OVERLAY_BOX_HEIGHT;
     int box_right = 0;
@@ -93,8 +88,31 @@ TEST(Overlay, BlackBoxCoversThePlayfieldUnderTheText)
     // As wide as the text: the last glyph's advance reaches a few pixels beyond its ink.
     EXPECT_GE(box_right, text.right);
     EXPECT_LE(box_right, text.right + 6);
-    EXPECT_GT(e2e::count_pixels(crash, 0, box_top - 3, text.right + 1, box_top, not_black), 0)
+    EXPECT_GT(e2e::count_pixels(crash, 0, box_top - e2e::OVERLAY_BOX_HEIGHT, text.right + 1,
+                                box_top, not_black),
+              0)
         << "the playfield shows right above the box";
+}
+
+TEST(Overlay, BlackBoxCoversThePlayfieldUnderTheText)
+{
+    XServer x;
+    Sandbox box;
+    Game game(box, {}, &x);
+    const Window w = game.window();
+    // A press released at once lets the ship fall out of the bottom of the window.
+    x.press(200, 150);
+    x.release();
+    ASSERT_TRUE(e2e::wait_until([&] { return Sandbox::read(box.score_file()).has_value(); }));
+    {
+        SCOPED_TRACE("400x300");
+        expect_black_box(x.settled_image(w, shows_burst_below));
+    }
+    // Twice as high: the picture stretches, the box keeps its size in pixels.
+    SCOPED_TRACE("400x600");
+    x.resize(w, 400, 600);
+    expect_black_box(x.settled_image(
+        w, [](const Image& i) { return i.height == 600 && shows_burst_below(i); }));
 }
 
 TEST(Overlay, KeepsItsPixelSizeAndCornerWhenTheWindowGrows)

@@ -155,6 +155,24 @@ TEST(Scene, HeldRunCrashShowsBlockTrailAndBurst)
     }
 }
 
+// Every redraw while crashed draws the stopped playfield again, stretched over the
+// window's new size, with a new burst.
+TEST(Scene, ResizedCrashStretchesToTheNewSize)
+{
+    XServer x;
+    Sandbox box;
+    Game game(box, {}, &x);
+    const Window w = game.window();
+    e2e::held_run_crash(x, game, box);
+    x.resize(w, 600, 450);
+    const Image resized = x.settled_image(
+        w, [](const Image& i) { return i.width == 600 && e2e::shows_burst_above(i); });
+    ASSERT_EQ(resized.height, 450);
+    expect_first_block(resized);
+    expect_trail(resized);
+    expect_burst(resized);
+}
+
 TEST(Scene, PressAfterTheCrashStartsAnotherRun)
 {
     XServer x;
