@@ -12,7 +12,6 @@
 namespace {
 
 using e2e::Game;
-using e2e::GameOptions;
 using e2e::Sandbox;
 using e2e::XServer;
 
