@@ -86,9 +86,9 @@ bool within_ray_reach(const Image& image, int x, int y)
     return from_burst(image, x, y) <= 1 + 2 * pixel;
 }
 
-// Out of reach of the burst, each pixel column shows the trail as a band
-// from the height of the ship three ticks later (the trail is swept three columns to
-// the left) down to its height at that column.
+// Out of reach of the burst, each pixel column shows the trail as a band from the
+// ship's height three ticks later (the trail is swept three columns to the left) down
+// to its height at that column.
 void expect_trail(const Image& image)
 {
     int columns = 0;
@@ -117,8 +117,8 @@ void expect_trail(const Image& image)
 }
 
 // The rays: every colour with a red or a blue channel shows (white aside, which the
-// overlay's text has too), and nothing of them lies
-// farther from the ship's last position than the longest ray, 1.
+// overlay's text has too), and nothing of them lies farther from the ship's last
+// position than the longest ray, 1.
 void expect_burst(const Image& image)
 {
     std::set<std::tuple<int, int, int>> colours;
