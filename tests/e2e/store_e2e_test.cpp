@@ -25,15 +25,10 @@ std::string perror_line(const std::string& path, int e)
     return path + ": " + std::strerror(e) + "\n";
 }
 
-bool has_text(const Image& image)
-{
-    return !e2e::white_box(image).empty();
-}
-
 // The title screen of a fresh start; the file must already be as the test wants it.
 Image title_screen(XServer& x, Game& game)
 {
-    return x.settled_image(game.window(), has_text);
+    return x.settled_image(game.window(), e2e::shows_text);
 }
 
 void quit(XServer& x, Game& game)
@@ -105,7 +100,7 @@ TEST(HighScoreFile, MinusOneIsNeverRewritten)
 
     Game game(box, {}, &x);
     const Window w = game.window();
-    x.settled_image(w, has_text);
+    x.settled_image(w, e2e::shows_text);
     x.press(200, 150);
     x.settled_image(w, e2e::shows_burst_above); // the held run's crash
     x.release();

@@ -5,6 +5,8 @@
 
 #include <GL/freeglut.h>
 
+#include "game/state.h"
+
 namespace fake {
 
 std::vector<Call> calls;
@@ -67,6 +69,14 @@ void reset()
     recording = true;
     current_color = {1, 1, 1};
     current_primitive = 0;
+}
+
+void reset_with_game()
+{
+    reset();
+    game = GameState{};
+    game.win_width = 400;
+    game.win_height = 300;
 }
 
 std::array<double, 16> matrix()

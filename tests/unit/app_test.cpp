@@ -72,10 +72,7 @@ class FrameTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        game = GameState{};
-        fake::reset();
-        game.win_width = 400;
-        game.win_height = 300;
+        fake::reset_with_game();
     }
 };
 

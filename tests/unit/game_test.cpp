@@ -1,9 +1,11 @@
 // Runs, ticks and the passage law, driven one tick at a time through the fake GLUT timer.
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -149,7 +151,11 @@ INSTANTIATE_TEST_SUITE_P(
                       MouseCase{ARMED, GLUT_UP, ARMED, 0.0f, false},
                       MouseCase{ARMED | CRASHED, GLUT_UP, ARMED | CRASHED, 0.0f, false},
                       MouseCase{CRASHED, GLUT_DOWN, CRASHED, 0.0f, false},
-                      MouseCase{CRASHED, GLUT_UP, CRASHED, 0.0f, false}));
+                      MouseCase{CRASHED, GLUT_UP, CRASHED, 0.0f, false}),
+    [](const ::testing::TestParamInfo<MouseCase>& info) {
+        return "State" + std::to_string(info.param.state)
+               + (info.param.button_state == GLUT_DOWN ? "Press" : "Release");
+    });
 
 TEST_F(GameTest, LatestButtonEventDecidesTheThrust)
 {
@@ -266,7 +272,18 @@ INSTANTIATE_TEST_SUITE_P(
         // Past 2^31 the score reads negative for the new column (fully open) while the
         // ship's column still reads positive: 2147483552 % 50 == 2.
         CrashCase{"score past 2^31, block read at 98", 0x7FFFFFFFu, 0.0f, {{98, 0.0f}}, true},
-        CrashCase{"score wrapped to 0, no block test", 0xFFFFFFFFu, 0.0f, {{96, 0.0f}, {97, 0.0f}, {98, 0.0f}}, false}));
+        CrashCase{"score wrapped to 0, no block test", 0xFFFFFFFFu, 0.0f, {{96, 0.0f}, {97, 0.0f}, {98, 0.0f}}, false}),
+    [](const ::testing::TestParamInfo<CrashCase>& info) {
+        std::string name;
+        bool word_start = true;
+        for (const char* c = info.param.what; *c != '\0'; ++c) {
+            const auto ch = static_cast<unsigned char>(*c);
+            if (std::isalnum(ch))
+                name += static_cast<char>(word_start ? std::toupper(ch) : ch);
+            word_start = !std::isalnum(ch);
+        }
+        return name;
+    });
 
 TEST_F(GameTest, SignedGenerationIndexOpensTheNewColumn)
 {
