@@ -5,6 +5,7 @@
 
 #include <GL/freeglut.h>
 
+#include "app/frame.h"
 #include "game/state.h"
 
 namespace fake {
@@ -75,8 +76,8 @@ void reset_with_game()
 {
     reset();
     game = GameState{};
-    game.win_width = 400;
-    game.win_height = 300;
+    game.win_width = WINDOW_WIDTH;
+    game.win_height = WINDOW_HEIGHT;
 }
 
 std::array<double, 16> matrix()

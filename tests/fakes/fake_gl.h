@@ -44,7 +44,7 @@ extern bool recording;
 // Forgets everything and resets the matrix stack to one identity matrix.
 void reset();
 
-// reset(), and the game back to all zero in a window of its opening size (400 by 300).
+// reset(), and the game back to all zero in a window of its opening size.
 void reset_with_game();
 
 // Column-major modelview matrix on top of the stack, and the stack's depth (1 = bottom).

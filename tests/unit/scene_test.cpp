@@ -544,13 +544,10 @@ TEST(FrameHeap, RunningAndCrashFramesAllocateNothing)
 {
     for (const int state : {RUNNING, CRASHED}) {
         SCOPED_TRACE(state);
-        game = GameState{};
-        fake::reset();
+        fake::reset_with_game();
         game.state = state;
         game.score = 4294967295u;
         game.high_score = 4294967295u;
-        game.win_width = 400;
-        game.win_height = 300;
         fake::recording = false; // the fake's own bookkeeping would allocate
         EXPECT_EQ(allocations_during(on_display), 0);
         fake::recording = true;
