@@ -25,9 +25,12 @@ constexpr char USAGE[] =
 // formatting, not the writing, the cost of a tick.
 char out_buffer[1 << 20];
 
+// The detail comes from the command line, so it is shown escaped.
 int bad_usage(const char* message, const char* detail)
 {
-    std::fprintf(stderr, "skarvolt-sim: %s%s\n%s", message, detail, USAGE);
+    std::fprintf(stderr, "skarvolt-sim: %s", message);
+    put_escaped(detail, stderr);
+    std::fprintf(stderr, "\n%s", USAGE);
     return EXIT_BAD_INPUT;
 }
 
@@ -73,7 +76,10 @@ int main(int argc, char** argv)
     if (path != nullptr && std::strcmp(path, "-") != 0) {
         script = std::fopen(path, "r");
         if (script == nullptr) {
-            std::fprintf(stderr, "skarvolt-sim: %s: %s\n", path, std::strerror(errno));
+            const int error = errno;
+            std::fputs("skarvolt-sim: ", stderr);
+            put_escaped(path, stderr);
+            std::fprintf(stderr, ": %s\n", std::strerror(error));
             return EXIT_BAD_INPUT;
         }
         name = path;

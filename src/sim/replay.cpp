@@ -45,7 +45,93 @@ void write_tick(std::FILE* out)
         std::fprintf(out, "crash %u\n", game.score);
 }
 
+// Writes the escaped form of byte c into out (at least ESCAPED_BYTE_MAX + 1 bytes).
+void escape_byte(unsigned char c, char* out)
+{
+    switch (c) {
+    case '\t': std::strcpy(out, "\\t"); return;
+    case '\r': std::strcpy(out, "\\r"); return;
+    case '\n': std::strcpy(out, "\\n"); return;
+    case '\\': std::strcpy(out, "\\\\"); return;
+    }
+    if (c >= 0x20 && c < 0x7f) {
+        out[0] = static_cast<char>(c);
+        out[1] = '\0';
+        return;
+    }
+    std::snprintf(out, ESCAPED_BYTE_MAX + 1, "\\x%02x", c);
+}
+
+// Why a line could not be read whole; the reader stops at the first byte that spoils the
+// line, so an endless line or an endless run of NULs is reported at once.
+enum class LineRead { LINE, LAST_LINE, BAD };
+
+// Reads one line into line (MAX_EVENT_LINE + 1 bytes), its comment and line end dropped.
+LineRead read_line(std::FILE* script, char* line, char* reason, int size)
+{
+    int length = 0;
+    bool in_comment = false;
+    for (;;) {
+        int c = std::getc(script);
+        // A carriage return may only end a line with the line feed after it; anywhere
+        // else a script from a system that ends lines with it alone would run together.
+        if (c == '\r') {
+            c = std::getc(script);
+            if (c != '\n' && c != EOF) {
+                std::snprintf(reason, size, "carriage return without a line feed after it");
+                return LineRead::BAD;
+            }
+        }
+        if (c == EOF && std::ferror(script)) {
+            std::snprintf(reason, size, "cannot read: %s", std::strerror(errno));
+            return LineRead::BAD;
+        }
+        if (c == EOF || c == '\n') {
+            line[length] = '\0';
+            return c == EOF ? LineRead::LAST_LINE : LineRead::LINE;
+        }
+        if (c == '#')
+            in_comment = true;
+        if (in_comment)
+            continue;
+        if (c == '\0') {
+            std::snprintf(reason, size, "holds a NUL character");
+            return LineRead::BAD;
+        }
+        if (length == MAX_EVENT_LINE) {
+            std::snprintf(reason, size, "longer than %d characters", MAX_EVENT_LINE);
+            return LineRead::BAD;
+        }
+        line[length++] = static_cast<char>(c);
+    }
+}
+
 } // namespace
+
+void escape_text(const char* text, char* out, int size)
+{
+    int used = 0;
+    char piece[ESCAPED_BYTE_MAX + 1];
+    for (; *text != '\0'; ++text) {
+        escape_byte(static_cast<unsigned char>(*text), piece);
+        const int n = static_cast<int>(std::strlen(piece));
+        if (used + n >= size)
+            break;
+        std::memcpy(out + used, piece, static_cast<std::size_t>(n));
+        used += n;
+    }
+    if (size > 0)
+        out[used] = '\0';
+}
+
+void put_escaped(const char* text, std::FILE* stream)
+{
+    char piece[ESCAPED_BYTE_MAX + 1];
+    for (; *text != '\0'; ++text) {
+        escape_byte(static_cast<unsigned char>(*text), piece);
+        std::fputs(piece, stream);
+    }
+}
 
 bool parse_count(const char* text, std::uint64_t* value)
 {
@@ -71,18 +157,21 @@ bool parse_event(const char* line, Event* event, char* reason, int size)
     char name[MAX_EVENT_LINE + 1];
     char count[MAX_EVENT_LINE + 1];
     char extra[MAX_EVENT_LINE + 1];
+    // A word as the message shows it.
+    char shown[MAX_EVENT_LINE * ESCAPED_BYTE_MAX + 1];
     *event = {EventKind::NONE, 0};
     if (!next_word(&line, name, sizeof name))
         return true;
     const bool has_count = next_word(&line, count, sizeof count);
+    escape_text(name, shown, sizeof shown);
     if (next_word(&line, extra, sizeof extra)) {
-        std::snprintf(reason, size, "too many words after \"%s\"", name);
+        std::snprintf(reason, size, "too many words after \"%s\"", shown);
         return false;
     }
     if (std::strcmp(name, "press") == 0 || std::strcmp(name, "release") == 0
         || std::strcmp(name, "frame") == 0) {
         if (has_count) {
-            std::snprintf(reason, size, "\"%s\" takes no argument", name);
+            std::snprintf(reason, size, "\"%s\" takes no argument", shown);
             return false;
         }
         event->kind = name[0] == 'p' ? EventKind::PRESS
@@ -94,14 +183,15 @@ bool parse_event(const char* line, Event* event, char* reason, int size)
         event->kind = EventKind::TICK;
         event->ticks = 1;
         if (has_count && !parse_count(count, &event->ticks)) {
+            escape_text(count, shown, sizeof shown);
             std::snprintf(reason, size,
                           "tick count \"%s\" is not a whole number from 0 to 18446744073709551615",
-                          count);
+                          shown);
             return false;
         }
         return true;
     }
-    std::snprintf(reason, size, "unknown event \"%s\"", name);
+    std::snprintf(reason, size, "unknown event \"%s\"", shown);
     return false;
 }
 
@@ -140,45 +230,18 @@ void run_event(const Event& event, std::FILE* out)
 int replay(std::FILE* script, const char* name, std::FILE* out)
 {
     char line[MAX_EVENT_LINE + 1];
-    char reason[MAX_EVENT_LINE + 96]; // the longest word and the words around it
+    // The longest word, escaped, and the words around it.
+    char reason[MAX_EVENT_LINE * ESCAPED_BYTE_MAX + 96];
     unsigned long number = 0;
-    int c = 0;
-    while (c != EOF) {
+    for (LineRead read = LineRead::LINE; read != LineRead::LAST_LINE;) {
         ++number;
-        int length = 0;
-        bool in_comment = false;
-        bool too_long = false;
-        bool has_nul = false;
-        while ((c = std::getc(script)) != EOF && c != '\n') {
-            if (c == '#')
-                in_comment = true;
-            if (in_comment)
-                continue;
-            if (c == '\0')
-                has_nul = true;
-            if (length < MAX_EVENT_LINE)
-                line[length++] = static_cast<char>(c);
-            else
-                too_long = true;
-        }
-        if (c == EOF && std::ferror(script)) {
-            std::fprintf(stderr, "skarvolt-sim: %s: line %lu: cannot read: %s\n", name, number,
-                         std::strerror(errno));
-            return EXIT_BAD_INPUT;
-        }
-        line[length] = '\0';
-
+        read = read_line(script, line, reason, sizeof reason);
         Event event;
-        bool ok = false;
-        if (too_long)
-            std::snprintf(reason, sizeof reason, "longer than %d characters", MAX_EVENT_LINE);
-        else if (has_nul)
-            std::snprintf(reason, sizeof reason, "holds a NUL character");
-        else
-            ok = parse_event(line, &event, reason, sizeof reason);
-        if (!ok) {
+        if (read == LineRead::BAD || !parse_event(line, &event, reason, sizeof reason)) {
             std::fflush(out);
-            std::fprintf(stderr, "skarvolt-sim: %s: line %lu: %s\n", name, number, reason);
+            std::fputs("skarvolt-sim: ", stderr);
+            put_escaped(name, stderr);
+            std::fprintf(stderr, ": line %lu: %s\n", number, reason);
             return EXIT_BAD_INPUT;
         }
         run_event(event, out);

@@ -13,12 +13,23 @@ inline constexpr int EXIT_WRITE_FAILED = 1;
 // Longest event line, comment excluded.
 inline constexpr int MAX_EVENT_LINE = 255;
 
+// Longest text that escape_text makes of one byte.
+inline constexpr int ESCAPED_BYTE_MAX = 4;
+
 enum class EventKind { NONE, PRESS, RELEASE, TICK, FRAME };
 
 struct Event {
     EventKind kind;
     std::uint64_t ticks; // tick periods, for TICK
 };
+
+// Copies text into out (size bytes, cut short if longer) with every byte that a terminal
+// could take as a command, and every byte outside printable ASCII, written as an escape
+// (\t, \r, \n, \\ or \xHH), so that messages never hand a script's bytes to the terminal.
+void escape_text(const char* text, char* out, int size);
+
+// Writes text to stream escaped as escape_text does.
+void put_escaped(const char* text, std::FILE* stream);
 
 // An unsigned decimal of up to 64 bits: digits only, no sign, no blanks, not empty.
 bool parse_count(const char* text, std::uint64_t* value);
