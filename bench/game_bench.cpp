@@ -4,7 +4,7 @@
 #include <GL/freeglut.h>
 #include <benchmark/benchmark.h>
 
-#include "app/frame.h"
+#include "app/shell.h"
 #include "game/run.h"
 #include "game/state.h"
 #include "sim/headless_gl.h"
@@ -14,8 +14,8 @@ namespace {
 // A new held run, as a press after the crash frame starts it.
 void new_run()
 {
-    game.state |= ARMED;
-    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+    arm_after_crash();
+    thrust_on();
 }
 
 // A run some ticks in, so that the trail and the tunnel are full of flight.
@@ -28,7 +28,7 @@ void fly(int ticks)
     srandom(1);
     on_reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
     new_run();
-    on_mouse(GLUT_LEFT_BUTTON, GLUT_UP, 0, 0);
+    thrust_off();
     for (int i = 0; i < ticks && fire_pending_tick(); ++i) {
     }
 }

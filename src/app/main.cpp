@@ -3,9 +3,8 @@
 
 #include <GL/freeglut.h>
 
-#include "app/frame.h"
+#include "app/shell.h"
 #include "game/run.h"
-#include "game/state.h"
 #include "store/high_score.h"
 
 int main(int argc, char** argv)
@@ -39,10 +38,7 @@ int main(int argc, char** argv)
 
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     seed_random();
-
-    game.state = ARMED;
-    game.high_score = 0;
-    sync_high_score();
+    start_game();
 
     glutMainLoop();
     return 0;

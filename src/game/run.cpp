@@ -7,8 +7,9 @@
 
 #include <GL/freeglut.h>
 
+#include "game/hooks.h"
+#include "game/rules.h"
 #include "game/state.h"
-#include "store/high_score.h"
 
 namespace {
 
@@ -21,7 +22,9 @@ void arm_tick()
 // kept inside the band where the passage of half-height g stays in the window.
 float next_center(float previous, float g)
 {
-    const float step = static_cast<float>(random()) * 0.1f / 2147483648.0f;
+    const float step = static_cast<float>(random()) * 0.1f / RANDOM_SPAN;
+    // The candidate is formed in double on purpose: the tunnel's course was tuned with
+    // it, and a float sum would round differently and fly a different tunnel.
     const double candidate = static_cast<double>(previous) + (0.05 - static_cast<double>(step));
     const float low = g - 1.0f;
     const float high = 1.0f - g;
@@ -33,38 +36,16 @@ float next_center(float previous, float g)
 
 // Centre of the block that would stand on the new column: somewhere in its passage, so
 // that a block never reaches into the walls while the passage is wide enough for it.
+// 0.3 is the block's full height and must stay a float: a double 0.3 would round the
+// product differently and move every block. From tick 35000 on the half-gap is below it,
+// so the factor turns negative; that is how the game has always played.
 float next_obstacle(float center, float g)
 {
-    const float u = static_cast<float>(random()) * 2.0f / 2147483648.0f - 1.0f;
+    const float u = static_cast<float>(random()) * 2.0f / RANDOM_SPAN - 1.0f;
     return center + (g - 0.3f) * u;
 }
 
-} // namespace
-
-void on_mouse(int /*button*/, int button_state, int /*x*/, int /*y*/)
-{
-    if (game.state & RUNNING) {
-        game.accel = button_state == GLUT_DOWN ? THRUST : -THRUST;
-    } else if (game.state & ARMED) {
-        if (button_state == GLUT_DOWN) {
-            start_run();
-            game.accel = THRUST;
-        }
-    }
-}
-
-void start_run()
-{
-    std::fill(std::begin(game.trail), std::end(game.trail), 0.0f);
-    std::fill(std::begin(game.tunnel_center), std::end(game.tunnel_center), 0.0f);
-    std::fill(std::begin(game.obstacle_center), std::end(game.obstacle_center), 0.0f);
-    game.state = RUNNING;
-    game.accel = -THRUST;
-    game.velocity = 0.0f;
-    game.score = 0;
-    arm_tick();
-}
-
+// True when the ship, at height y, has crashed on the current tick.
 bool ship_crashed(float y)
 {
     if (y > 1.0f || y < -1.0f)
@@ -77,12 +58,50 @@ bool ship_crashed(float y)
     // height is read from that own column. The run's first block is not tested while its
     // own column is the ship's (d == 0).
     if (d > 0) {
-        const std::int32_t m = d % OBSTACLE_SPACING;
-        if (m < OBSTACLE_WIDTH
-            && std::fabs(y - game.obstacle_center[SHIP_COLUMN + m]) < OBSTACLE_HALF_HEIGHT)
-            return true;
+        for (int m = 0; m < OBSTACLE_WIDTH; ++m)
+            if (holds_block(d - m))
+                return std::fabs(y - game.obstacle_center[SHIP_COLUMN + m])
+                       < OBSTACLE_HALF_HEIGHT;
     }
     return false;
+}
+
+} // namespace
+
+void start_game()
+{
+    game.state = ARMED;
+    game.high_score = 0;
+    sync_high_score();
+}
+
+void thrust_on()
+{
+    if (game.state & RUNNING) {
+        game.accel = THRUST;
+    } else if (game.state & ARMED) {
+        start_run();
+        // A run begins with the button down, so its first tick already climbs.
+        game.accel = THRUST;
+    }
+}
+
+void thrust_off()
+{
+    if (game.state & RUNNING)
+        game.accel = -THRUST;
+}
+
+void start_run()
+{
+    std::fill(std::begin(game.trail), std::end(game.trail), 0.0f);
+    std::fill(std::begin(game.tunnel_center), std::end(game.tunnel_center), 0.0f);
+    std::fill(std::begin(game.obstacle_center), std::end(game.obstacle_center), 0.0f);
+    game.state = RUNNING;
+    game.accel = -THRUST;
+    game.velocity = 0.0f;
+    game.score = 0;
+    arm_tick();
 }
 
 void on_tick(int /*value*/)

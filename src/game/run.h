@@ -1,14 +1,27 @@
-// Run control and the flight tick.
+// Runs, the player's input and the flight tick: the game's rules for what happens when.
 #pragma once
 
-// GLUT mouse callback: steers during a run, starts a run when armed.
-void on_mouse(int button, int button_state, int x, int y);
+#include "game/state.h"
+
+// The title screen: ARMED, the high score loaded through the crash hook. Called once, after
+// the random generator is seeded.
+void start_game();
+
+// The game's one button. thrust_on climbs during a run and starts a run when armed;
+// thrust_off lets the ship fall. Every button of every device maps onto these two, and
+// the latest one decides, whatever else is still held.
+void thrust_on();
+void thrust_off();
 
 // Clears the tunnel and the trail, sets RUNNING and arms the first tick.
 void start_run();
 
-// GLUT timer callback: one step of flight, tunnel generation and the crash tests.
+// GLUT timer callback: one tick of flight, tunnel generation and the crash tests.
 void on_tick(int value);
 
-// True when the ship, at height y, has crashed on the current tick.
-bool ship_crashed(float y);
+// A crash may be followed by a new run only once its burst has been shown: the frame that
+// draws the burst calls this. (Inline, so that drawing needs nothing else of the rules.)
+inline void arm_after_crash()
+{
+    game.state |= ARMED;
+}

@@ -1,21 +1,33 @@
-// The one record of everything the game knows, its constants and the passage law.
+// The one record of everything the game knows, and the game's constants.
+//
+// Units: heights, accel and velocity are in screen units, the window spanning -1 (bottom)
+// to +1 (top) whatever its size in pixels; time is counted in ticks of TICK_MS.
 #pragma once
 
 #include <cstdint>
 
-inline constexpr int COLUMNS = 144;
-inline constexpr int TRAIL_LEN = 48;
-inline constexpr int SHIP_COLUMN = 96;
-inline constexpr unsigned TICK_MS = 12;
-inline constexpr int OBSTACLE_SPACING = 50;
-inline constexpr int OBSTACLE_WIDTH = 3;
-inline constexpr float THRUST = 0.001f;
-inline constexpr float OBSTACLE_HALF_HEIGHT = 0.15f;
+inline constexpr int COLUMNS = 144;            // tunnel columns across the window, 1/72 wide each
+inline constexpr int TRAIL_LEN = 48;           // ship heights kept, one per tick
+inline constexpr int SHIP_COLUMN = 96;         // column the ship flies in; its right edge is x = -1/3
+inline constexpr unsigned TICK_MS = 12;        // milliseconds between ticks
+inline constexpr int OBSTACLE_SPACING = 50;    // columns (ticks) from one block to the next
+inline constexpr int OBSTACLE_WIDTH = 3;       // columns covered by one block
+inline constexpr float THRUST = 0.001f;        // change of velocity per tick, screen units
+inline constexpr float OBSTACLE_HALF_HEIGHT = 0.15f; // screen units
 
 // The trail reaches from the ship's column to the left edge of the window.
 static_assert(TRAIL_LEN == COLUMNS - SHIP_COLUMN);
 
-// Flags of GameState::state. Only 2, 1, 4 and 6 ever occur once start-up is done.
+// Flags of GameState::state, and who moves the game from one value to the next:
+//
+//   0 -> 2  ARMED            start_game, at start-up: the title screen
+//   2 -> 1  RUNNING          thrust_on while ARMED (start_run)
+//   1 -> 4  CRASHED          on_tick, the tick whose crash test holds
+//   4 -> 6  CRASHED|ARMED    arm_after_crash, from the frame that shows the burst
+//   6 -> 1  RUNNING          thrust_on while ARMED (start_run)
+//
+// No other value ever occurs. 2 alone therefore means "before the first run": after a
+// crash the state is 6, never 2, and the overlay tells the title screen by that.
 inline constexpr int RUNNING = 1;
 inline constexpr int ARMED = 2;
 inline constexpr int CRASHED = 4;
@@ -25,29 +37,18 @@ inline constexpr int SCORE_PATH_SIZE = 256;
 // Index 0 of every array is the newest entry: the column at the right edge, the ship's
 // current height. Every tick moves every entry one index up.
 struct GameState {
-    float tunnel_center[COLUMNS];
-    float obstacle_center[COLUMNS];
-    float trail[TRAIL_LEN];
-    float accel;
-    float velocity;
-    std::uint32_t score;
-    std::uint32_t high_score;
-    int state;
-    int win_width;
+    float tunnel_center[COLUMNS];   // centre height of each column's passage
+    float obstacle_center[COLUMNS]; // height of the block whose own column this is
+    float trail[TRAIL_LEN];         // the ship's height now (0) and i ticks ago (i)
+    float accel;                    // change of velocity per tick: +THRUST or -THRUST
+    float velocity;                 // change of height per tick, without bound
+    std::uint32_t score;            // ticks of this run, or of the run that crashed
+    std::uint32_t high_score;       // best score known, in memory
+    int state;                      // RUNNING, ARMED, CRASHED flags, above
+    int win_width;                  // window size in pixels, as last reshaped
     int win_height;
-    char score_path[SCORE_PATH_SIZE];
+    char score_path[SCORE_PATH_SIZE]; // the high-score file, NUL-terminated
 };
 
 // Zero at program start; GLUT callbacks carry no context, so every one reaches it here.
 extern GameState game;
-
-// Half-height of the passage of the column made on tick n of a run. Columns made before
-// the first tick (n <= 0) are fully open.
-float half_gap(std::int32_t n);
-
-// Generation index of column i: the tick that made it, read as signed so that columns
-// left over from the reset come out at zero or below.
-inline std::int32_t generation_index(std::uint32_t score, int column)
-{
-    return static_cast<std::int32_t>(score - static_cast<std::uint32_t>(column));
-}

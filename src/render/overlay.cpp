@@ -11,6 +11,8 @@ int overlay_text(char* text)
     int count = 0;
     if (game.state & RUNNING)
         count = std::snprintf(text, OVERLAY_TEXT_SIZE, "%u", game.score);
+    // ARMED alone is the title screen, before the first run; after a crash the state is
+    // ARMED and CRASHED together, so this whole-value test is not a flag test.
     else if (game.state == ARMED)
         count = std::snprintf(text, OVERLAY_TEXT_SIZE, "HS: %u", game.high_score);
     else if (game.state & CRASHED)

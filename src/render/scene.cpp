@@ -5,14 +5,11 @@
 
 #include <GL/gl.h>
 
+#include "game/rules.h"
+#include "game/run.h"
 #include "game/state.h"
 
 namespace {
-
-bool has_block(std::int32_t d)
-{
-    return d >= 0 && d % OBSTACLE_SPACING == 0;
-}
 
 void draw_block()
 {
@@ -33,6 +30,36 @@ void trail_segment_vertices(float older, float newer)
     glVertex2f(4.0f, older);
 }
 
+// One wall column, black at the window edge (local y = 0), green at the passage edge.
+void draw_column(float height)
+{
+    glBegin(GL_QUADS);
+    glColor3f(0.0f, 0.0f, 0.0f);
+    glVertex2f(0.0f, 0.0f);
+    glVertex2f(1.0f, 0.0f);
+    glColor3f(0.0f, 1.0f, 0.0f);
+    glVertex2f(1.0f, height);
+    glVertex2f(0.0f, height);
+    glEnd();
+}
+
+// Rays in every whole degree around the current origin, each of a random colour and
+// length. They draw from the same random() sequence as the tunnel, on purpose: how many
+// crash frames were drawn changes the next run's tunnel, and replays count on it.
+void draw_burst()
+{
+    for (int ray = 0; ray < BURST_RAYS; ++ray) {
+        const long c = random();
+        glRotatef(1.0f, 0.0f, 0.0f, 1.0f);
+        glColor3f((c & 1) ? 1.0f : 0.0f, (c & 2) ? 1.0f : 0.0f, (c & 4) ? 1.0f : 0.0f);
+        glBegin(GL_LINES);
+        glVertex2f(0.0f, 0.0f);
+        const float length = static_cast<float>(random()) / RANDOM_SPAN;
+        glVertex2f(length, 0.0f);
+        glEnd();
+    }
+}
+
 } // namespace
 
 void draw_scene()
@@ -46,7 +73,7 @@ void draw_scene()
         glTranslatef(SHIP_X, game.trail[0], 0.0f);
         draw_burst();
         glPopMatrix();
-        game.state |= ARMED;
+        arm_after_crash();
     }
 }
 
@@ -93,7 +120,7 @@ void draw_walls()
     for (int i = COLUMNS - 1; i >= 0; --i) {
         const std::int32_t d = generation_index(game.score, i);
         draw_column(game.tunnel_center[i] + 1.0f - half_gap(d));
-        if (has_block(d)) {
+        if (holds_block(d)) {
             glPushMatrix();
             glTranslatef(0.0f, 1.0f + game.obstacle_center[i], 0.0f);
             draw_block();
@@ -102,30 +129,4 @@ void draw_walls()
         glTranslatef(1.0f, 0.0f, 0.0f);
     }
     glPopMatrix();
-}
-
-void draw_column(float height)
-{
-    glBegin(GL_QUADS);
-    glColor3f(0.0f, 0.0f, 0.0f);
-    glVertex2f(0.0f, 0.0f);
-    glVertex2f(1.0f, 0.0f);
-    glColor3f(0.0f, 1.0f, 0.0f);
-    glVertex2f(1.0f, height);
-    glVertex2f(0.0f, height);
-    glEnd();
-}
-
-void draw_burst()
-{
-    for (int ray = 0; ray < BURST_RAYS; ++ray) {
-        const long c = random();
-        glRotatef(1.0f, 0.0f, 0.0f, 1.0f);
-        glColor3f((c & 1) ? 1.0f : 0.0f, (c & 2) ? 1.0f : 0.0f, (c & 4) ? 1.0f : 0.0f);
-        glBegin(GL_LINES);
-        glVertex2f(0.0f, 0.0f);
-        const float length = static_cast<float>(random()) / 2147483648.0f;
-        glVertex2f(length, 0.0f);
-        glEnd();
-    }
 }

@@ -9,9 +9,6 @@ inline constexpr int BURST_RAYS = 360;
 // is also what arms the next run.
 void draw_scene();
 
+// The ship's trail, and the tunnel's ceilings and floors with their blocks.
 void draw_trail();
 void draw_walls();
-void draw_burst();
-
-// One wall column, black at the window edge (local y = 0), green at the passage edge.
-void draw_column(float height);

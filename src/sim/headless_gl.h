@@ -1,5 +1,6 @@
 // A window-less home for the game: every GL and GLUT call the game makes does nothing,
 // except the tick timer, which keeps the one pending tick until the caller fires it.
+// Which calls those are, and where a new one must be added, is told in src/CMakeLists.txt.
 #pragma once
 
 // True while a tick is armed and has not been fired yet.

@@ -85,7 +85,7 @@ int main(int argc, char** argv)
         name = path;
     }
 
-    start_game(seed);
+    start_replay(seed);
     const int status = replay(script, name, stdout);
     if (script != stdin)
         std::fclose(script);

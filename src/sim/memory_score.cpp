@@ -1,6 +1,6 @@
 // The crash's merge of the high score, kept in memory: a replay reads and writes no file.
 #include "game/state.h"
-#include "store/high_score.h"
+#include "game/hooks.h"
 
 void sync_high_score()
 {

@@ -6,7 +6,7 @@
 
 #include <GL/freeglut.h>
 
-#include "app/frame.h"
+#include "app/shell.h"
 #include "game/run.h"
 #include "game/state.h"
 #include "sim/headless_gl.h"
@@ -195,13 +195,12 @@ bool parse_event(const char* line, Event* event, char* reason, int size)
     return false;
 }
 
-void start_game(std::uint64_t seed)
+void start_replay(std::uint64_t seed)
 {
-    // The same narrowing as the game's own seeding.
+    // The same narrowing as the game's own seeding, and the window the game opens with.
     srandom(static_cast<unsigned>(seed));
     on_reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
-    game.state = ARMED;
-    game.high_score = 0;
+    start_game();
 }
 
 void run_event(const Event& event, std::FILE* out)
@@ -210,10 +209,10 @@ void run_event(const Event& event, std::FILE* out)
     case EventKind::NONE:
         break;
     case EventKind::PRESS:
-        on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+        thrust_on();
         break;
     case EventKind::RELEASE:
-        on_mouse(GLUT_LEFT_BUTTON, GLUT_UP, 0, 0);
+        thrust_off();
         break;
     case EventKind::TICK:
         // Once a run has crashed no tick is pending, so the rest of the periods pass

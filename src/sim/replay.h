@@ -41,7 +41,7 @@ bool parse_event(const char* line, Event* event, char* reason, int size);
 
 // The game as it stands after start-up: seeded as the game seeds itself, window of the
 // game's size, ARMED, high score 0, no tick pending.
-void start_game(std::uint64_t seed);
+void start_replay(std::uint64_t seed);
 
 // Runs one event and writes the trace of the ticks that ran to out.
 void run_event(const Event& event, std::FILE* out);

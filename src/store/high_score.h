@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "game/hooks.h"
+
 inline constexpr char SCORE_FILE_NAME[] = ".skarvolt";
 // Only this many characters of the file are ever read.
 inline constexpr int SCORE_READ_MAX = 63;
@@ -12,9 +14,9 @@ inline constexpr int SCORE_READ_MAX = 63;
 // (in the working directory) when the home is too long or the user has no entry.
 void build_score_path();
 
-// Merges the run's score, the high score in memory and the file's number into
-// game.high_score, and rewrites the file when the merged value beats the file's number.
-void sync_high_score();
+// The game's sync_high_score (game/hooks.h) is provided here: it merges the run's score,
+// the high score in memory and the file's number into game.high_score, and rewrites the
+// file when the merged value beats the file's number.
 
 // The number that a stored text stands for: strtol's reading in base 10, reduced to its
 // low 32 bits, so "-1" reads as 4294967295.

@@ -5,7 +5,7 @@
 
 #include <GL/freeglut.h>
 
-#include "app/frame.h"
+#include "app/shell.h"
 #include "game/state.h"
 
 namespace fake {
@@ -16,6 +16,8 @@ std::vector<Timer> timers;
 int redisplays = 0;
 int swaps = 0;
 int max_matrix_depth = 1;
+int sync_calls = 0;
+int state_at_sync = -1;
 bool recording = true;
 
 namespace {
@@ -67,6 +69,8 @@ void reset()
     stack.reserve(GUARANTEED_STACK_DEPTH);
     stack.assign(1, IDENTITY);
     max_matrix_depth = 1;
+    sync_calls = 0;
+    state_at_sync = -1;
     recording = true;
     current_color = {1, 1, 1};
     current_primitive = 0;

@@ -1,6 +1,7 @@
-// A recording stand-in for the GL and GLUT calls the game makes. Tests link the game's
-// own sources against it, so they can fire ticks one at a time and read back every
-// call, vertex and colour of a frame.
+// A recording stand-in for the GL and GLUT calls the game makes, and for the crash hook.
+// Tests link the game's own sources against it, so they can fire ticks one at a time and
+// read back every call, vertex and colour of a frame. Which calls the game may make, and
+// where a new one must be added, is told in src/CMakeLists.txt.
 #pragma once
 
 #include <array>
@@ -35,6 +36,10 @@ extern int redisplays;
 extern int swaps;
 extern int max_matrix_depth;      // deepest the modelview stack went
 
+// Calls of the crash hook sync_high_score, and the state at the latest one (-1: none).
+extern int sync_calls;
+extern int state_at_sync;
+
 // While false, GL and GLUT calls keep the matrix stack, the colour, the timers and the
 // counters, but add nothing to calls or vertices, so a frame can run without the fake
 // itself touching the heap (the stack has room for the 32 matrices GL guarantees).
@@ -54,7 +59,7 @@ int matrix_depth();
 // Fires the oldest armed timer; false when none is armed.
 bool fire_timer();
 
-// Names of the recorded calls, in order, filtered to those named.
+// Names of the recorded calls, in order; count(name): how many calls had that name.
 std::vector<std::string> names();
 int count(const std::string& name);
 

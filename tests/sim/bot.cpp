@@ -22,6 +22,7 @@
 
 #include <GL/freeglut.h>
 
+#include "game/rules.h"
 #include "game/run.h"
 #include "game/state.h"
 #include "sim/headless_gl.h"
@@ -66,7 +67,7 @@ void restore(const Snapshot& s)
 // One tick with the button down or up; false when it crashed.
 bool step(bool held)
 {
-    on_mouse(GLUT_LEFT_BUTTON, held ? GLUT_DOWN : GLUT_UP, 0, 0);
+    held ? thrust_on() : thrust_off();
     fire_pending_tick();
     return (game.state & RUNNING) != 0;
 }
@@ -80,7 +81,7 @@ float target_at(int i)
     const float c = game.tunnel_center[i];
     for (int m = -2; m <= 2; ++m) {
         const std::int32_t k = d - m;
-        if (k < 0 || k % OBSTACLE_SPACING != 0 || i + m < 0 || i + m >= COLUMNS)
+        if (!holds_block(k) || i + m < 0 || i + m >= COLUMNS)
             continue;
         const float block = game.obstacle_center[i + m];
         const float above = (c + g) - (block + OBSTACLE_HALF_HEIGHT);
@@ -130,7 +131,7 @@ int main(int argc, char** argv)
         std::fputs("usage: sim-bot SEED TICKS > script\n", stderr);
         return 2;
     }
-    start_game(seed);
+    start_replay(seed);
     game_random = initstate(1, spare_random, RANDOM_STATE_SIZE);
     setstate(game_random);
 
@@ -140,7 +141,7 @@ int main(int argc, char** argv)
         std::fputs("sim-bot: TICKS must be from 1 to 4194303\n", stderr);
         return 2;
     }
-    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+    thrust_on();
 
     std::uint64_t t = 0;       // ticks done
     std::uint64_t crashed = 0; // the latest crash that sent the search back

@@ -8,7 +8,7 @@
 #include <GL/freeglut.h>
 #include <gtest/gtest.h>
 
-#include "app/frame.h"
+#include "app/shell.h"
 #include "fake_gl.h"
 #include "game/state.h"
 
@@ -148,6 +148,20 @@ TEST(QuitKeys, EveryOtherKeyChangesNothing)
     }
     EXPECT_EQ(std::memcmp(&before, &game, sizeof game), 0);
     EXPECT_TRUE(fake::calls.empty());
+}
+
+TEST(MouseButtons, EveryButtonAnywhereIsTheOneButton)
+{
+    for (int button : {GLUT_LEFT_BUTTON, GLUT_MIDDLE_BUTTON, GLUT_RIGHT_BUTTON, 3, 4}) {
+        fake::reset_with_game();
+        game.state = ARMED;
+        on_mouse(button, GLUT_DOWN, -7, 9999);
+        EXPECT_EQ(game.state, RUNNING) << button;
+        EXPECT_EQ(game.accel, THRUST) << button;
+        on_mouse(button, GLUT_UP, 400, 0);
+        EXPECT_EQ(game.accel, -THRUST) << button;
+        EXPECT_EQ(fake::timers.size(), 1u) << button;
+    }
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_gl.h"
+#include "game/rules.h"
 #include "game/run.h"
 #include "game/state.h"
 
@@ -22,9 +23,6 @@ namespace {
 // Draws that the next random() calls return; once used up, the C library's own
 // generator answers again.
 std::deque<long> scripted_draws;
-
-int sync_calls = 0;
-int state_at_sync = -1;
 
 } // namespace
 
@@ -39,16 +37,6 @@ extern "C" long random() noexcept
     return libc_random();
 }
 
-// The crash's merge with the high-score file, seen from the game: only that it happens
-// once, after the state has changed.
-void sync_high_score()
-{
-    ++sync_calls;
-    state_at_sync = game.state;
-    if (game.score > game.high_score)
-        game.high_score = game.score;
-}
-
 namespace {
 
 class GameTest : public ::testing::Test {
@@ -58,8 +46,6 @@ protected:
         game = GameState{};
         fake::reset();
         scripted_draws.clear();
-        sync_calls = 0;
-        state_at_sync = -1;
     }
 
     // Runs ticks while one is pending; returns how many ran.
@@ -100,7 +86,7 @@ TEST(HalfGap, OpenBeforeTheRunAndNarrowingAfter)
 
 struct MouseCase {
     int state;
-    int button_state;
+    bool press; // thrust_on, else thrust_off
     int state_after;
     float accel_after;
     bool run_started;
@@ -120,7 +106,7 @@ TEST_P(MouseTable, PressesAndReleasesByState)
     game.tunnel_center[100] = 0.125f;
     game.obstacle_center[143] = -0.5f;
 
-    on_mouse(GLUT_RIGHT_BUTTON, c.button_state, 123, 45);
+    c.press ? thrust_on() : thrust_off();
 
     EXPECT_EQ(game.state, c.state_after);
     EXPECT_EQ(game.accel, c.accel_after == 0.0f ? untouched : c.accel_after);
@@ -144,25 +130,38 @@ TEST_P(MouseTable, PressesAndReleasesByState)
 
 INSTANTIATE_TEST_SUITE_P(
     AllStates, MouseTable,
-    ::testing::Values(MouseCase{RUNNING, GLUT_DOWN, RUNNING, THRUST, false},
-                      MouseCase{RUNNING, GLUT_UP, RUNNING, -THRUST, false},
-                      MouseCase{ARMED, GLUT_DOWN, RUNNING, THRUST, true},
-                      MouseCase{ARMED | CRASHED, GLUT_DOWN, RUNNING, THRUST, true},
-                      MouseCase{ARMED, GLUT_UP, ARMED, 0.0f, false},
-                      MouseCase{ARMED | CRASHED, GLUT_UP, ARMED | CRASHED, 0.0f, false},
-                      MouseCase{CRASHED, GLUT_DOWN, CRASHED, 0.0f, false},
-                      MouseCase{CRASHED, GLUT_UP, CRASHED, 0.0f, false}),
+    ::testing::Values(MouseCase{RUNNING, true, RUNNING, THRUST, false},
+                      MouseCase{RUNNING, false, RUNNING, -THRUST, false},
+                      MouseCase{ARMED, true, RUNNING, THRUST, true},
+                      MouseCase{ARMED | CRASHED, true, RUNNING, THRUST, true},
+                      MouseCase{ARMED, false, ARMED, 0.0f, false},
+                      MouseCase{ARMED | CRASHED, false, ARMED | CRASHED, 0.0f, false},
+                      MouseCase{CRASHED, true, CRASHED, 0.0f, false},
+                      MouseCase{CRASHED, false, CRASHED, 0.0f, false}),
     [](const ::testing::TestParamInfo<MouseCase>& info) {
-        return "State" + std::to_string(info.param.state)
-               + (info.param.button_state == GLUT_DOWN ? "Press" : "Release");
+        const int s = info.param.state;
+        const std::string flags = std::string(s & RUNNING ? "Running" : "")
+                                  + (s & CRASHED ? "Crashed" : "") + (s & ARMED ? "Armed" : "");
+        return flags + (info.param.press ? "ThrustOn" : "ThrustOff");
     });
+
+TEST_F(GameTest, StartGameLoadsTheBestScoreOnTheTitleScreen)
+{
+    game.high_score = 77; // whatever was there, the load starts from nothing
+    start_game();
+    EXPECT_EQ(game.state, ARMED);
+    EXPECT_EQ(fake::sync_calls, 1);
+    EXPECT_EQ(fake::state_at_sync, ARMED);
+    EXPECT_EQ(game.high_score, 0u);
+    EXPECT_TRUE(fake::timers.empty());
+}
 
 TEST_F(GameTest, LatestButtonEventDecidesTheThrust)
 {
     game.state = ARMED;
-    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
-    on_mouse(GLUT_MIDDLE_BUTTON, GLUT_DOWN, 0, 0);
-    on_mouse(GLUT_MIDDLE_BUTTON, GLUT_UP, 0, 0);
+    thrust_on();  // one button starts the run
+    thrust_on();  // a second one pressed
+    thrust_off(); // and released again: the first one is still down
     EXPECT_EQ(game.accel, -THRUST);
     EXPECT_EQ(fake::timers.size(), 1u);
 }
@@ -170,7 +169,7 @@ TEST_F(GameTest, LatestButtonEventDecidesTheThrust)
 TEST_F(GameTest, HeldRunClimbsOutAtTheTopAtScore45)
 {
     game.state = ARMED;
-    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+    thrust_on();
 
     const float expected[] = {0.001f, 0.003f, 0.006f};
     for (float height : expected) {
@@ -183,8 +182,8 @@ TEST_F(GameTest, HeldRunClimbsOutAtTheTopAtScore45)
     EXPECT_EQ(game.trail[0], 1.03499985f);
     EXPECT_GT(game.trail[1], 0.98f);
     EXPECT_EQ(game.state, CRASHED);
-    EXPECT_EQ(sync_calls, 1);
-    EXPECT_EQ(state_at_sync, CRASHED);
+    EXPECT_EQ(fake::sync_calls, 1);
+    EXPECT_EQ(fake::state_at_sync, CRASHED);
     EXPECT_EQ(game.high_score, 45u);
     EXPECT_TRUE(fake::timers.empty());
     EXPECT_EQ(fake::redisplays, 45);
@@ -193,31 +192,31 @@ TEST_F(GameTest, HeldRunClimbsOutAtTheTopAtScore45)
 TEST_F(GameTest, ReleasedRunFallsOutAtTheBottomAtScore45)
 {
     game.state = ARMED;
-    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
-    on_mouse(GLUT_LEFT_BUTTON, GLUT_UP, 0, 0);
+    thrust_on();
+    thrust_off();
     EXPECT_EQ(fly_until_crash(), 45);
     EXPECT_EQ(game.trail[0], -1.03499985f);
     EXPECT_EQ(game.state, CRASHED);
-    EXPECT_EQ(sync_calls, 1);
+    EXPECT_EQ(fake::sync_calls, 1);
 }
 
 TEST_F(GameTest, CrashedGameStaysStillUntilTheNextRun)
 {
     game.state = ARMED;
-    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+    thrust_on();
     fly_until_crash();
     const GameState crashed = game;
 
-    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0); // before the crash frame: ignored
-    on_mouse(GLUT_LEFT_BUTTON, GLUT_UP, 0, 0);
+    thrust_on(); // before the crash frame: ignored
+    thrust_off();
     EXPECT_FALSE(fake::fire_timer());
     EXPECT_EQ(std::memcmp(&crashed, &game, sizeof game), 0);
 
-    game.state |= ARMED; // what the crash frame does
-    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+    arm_after_crash(); // what the crash frame does
+    thrust_on();
     EXPECT_EQ(game.state, RUNNING);
     EXPECT_EQ(fly_until_crash(), 45);
-    EXPECT_EQ(sync_calls, 2);
+    EXPECT_EQ(fake::sync_calls, 2);
 }
 
 struct CrashCase {
@@ -244,7 +243,7 @@ TEST_P(CrashTable, CrashTests)
     EXPECT_EQ(game.state == CRASHED, c.crash) << c.what;
     EXPECT_EQ(fake::timers.size(), c.crash ? 0u : 1u) << c.what;
     EXPECT_EQ(fake::redisplays, 1) << c.what;
-    EXPECT_EQ(sync_calls, c.crash ? 1 : 0) << c.what;
+    EXPECT_EQ(fake::sync_calls, c.crash ? 1 : 0) << c.what;
 }
 
 // The ship flies level (velocity and thrust 0), the passage is centred at 0.
@@ -344,7 +343,7 @@ TEST_F(GameTest, EveryNewCentreStaysInItsBand)
 {
     srandom(20261209);
     game.state = ARMED;
-    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+    thrust_on();
     // The tick itself never looks at the state, so the tunnel can be generated far
     // beyond any crash.
     for (int tick = 0; tick < 300000; ++tick) {

@@ -14,8 +14,9 @@
 #include <numbers>
 #include <vector>
 
-#include "app/frame.h"
+#include "app/shell.h"
 #include "fake_gl.h"
+#include "game/rules.h"
 #include "game/state.h"
 #include "render/scene.h"
 

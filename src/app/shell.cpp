@@ -1,4 +1,4 @@
-#include "app/frame.h"
+#include "app/shell.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +8,7 @@
 #include <GL/freeglut.h>
 #include <libgen.h>
 
+#include "game/run.h"
 #include "game/state.h"
 #include "render/overlay.h"
 #include "render/scene.h"
@@ -45,6 +46,11 @@ const char* window_title(int argc, char** argv)
         return DEFAULT_TITLE;
     const char* base = basename(argv[0]);
     return base ? base : DEFAULT_TITLE;
+}
+
+void on_mouse(int /*button*/, int button_state, int /*x*/, int /*y*/)
+{
+    button_state == GLUT_DOWN ? thrust_on() : thrust_off();
 }
 
 void on_display()

@@ -1,4 +1,6 @@
-// The application shell: start-up steps, the frame cycle and the window callbacks.
+// The application shell: what the game needs of the desktop. The command line, the random
+// seed, the window's title, and the GLUT callbacks that turn the window's events into the
+// game's own verbs (run.h) and draw each frame (render/).
 #pragma once
 
 inline constexpr char VERSION[] = "1.0";
@@ -15,6 +17,9 @@ void seed_random();
 
 // The window title: the last component of the program's name.
 const char* window_title(int argc, char** argv);
+
+// GLUT mouse callback: every button of the mouse is the game's one button.
+void on_mouse(int button, int button_state, int x, int y);
 
 void on_display();
 void on_key(unsigned char key, int x, int y);

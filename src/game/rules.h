@@ -1,0 +1,31 @@
+// The laws of the tunnel: how wide each column's passage is, which columns hold a block,
+// and how a random() draw becomes a fraction. Drawing, the crash tests and the test bots
+// all ask here, so that what is drawn is exactly what is tested.
+#pragma once
+
+#include <cstdint>
+
+#include "game/state.h"
+
+// random() draws lie in [0, 2^31). Dividing by this float, never by 2^31 - 1, keeps every
+// fraction below 1 and the arithmetic exactly as it was tuned; it is exact as a float.
+inline constexpr float RANDOM_SPAN = 2147483648.0f;
+
+// Generation index of column i: the tick of the run that made it. The difference is read
+// as signed, so that columns left over from the reset come out at zero or below.
+inline std::int32_t generation_index(std::uint32_t score, int column)
+{
+    return static_cast<std::int32_t>(score - static_cast<std::uint32_t>(column));
+}
+
+// Half-height of the passage (screen units) of the column made on tick n of a run. Columns
+// made before the first tick (n <= 0) are fully open; later ones narrow towards 0.2.
+float half_gap(std::int32_t n);
+
+// True when the column of generation index d is the own column of a block: the leftmost
+// of the OBSTACLE_WIDTH columns it covers, and the one whose obstacle_center is its height.
+// The reset's column d == 0 holds the run's first block, at height 0.
+inline bool holds_block(std::int32_t d)
+{
+    return d >= 0 && d % OBSTACLE_SPACING == 0;
+}
