@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cstdint>
 #include <deque>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,6 +93,18 @@ struct MouseCase {
     bool run_started;
 };
 
+// The state's flags by name, as the cases' names and failure messages show them.
+std::string flag_names(int state)
+{
+    return std::string(state & RUNNING ? "Running" : "") + (state & CRASHED ? "Crashed" : "")
+           + (state & ARMED ? "Armed" : "");
+}
+
+void PrintTo(const MouseCase& c, std::ostream* os)
+{
+    *os << flag_names(c.state) << (c.press ? " thrust_on" : " thrust_off");
+}
+
 class MouseTable : public GameTest, public ::testing::WithParamInterface<MouseCase> {};
 
 TEST_P(MouseTable, PressesAndReleasesByState)
@@ -139,10 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MouseCase{CRASHED, true, CRASHED, 0.0f, false},
                       MouseCase{CRASHED, false, CRASHED, 0.0f, false}),
     [](const ::testing::TestParamInfo<MouseCase>& info) {
-        const int s = info.param.state;
-        const std::string flags = std::string(s & RUNNING ? "Running" : "")
-                                  + (s & CRASHED ? "Crashed" : "") + (s & ARMED ? "Armed" : "");
-        return flags + (info.param.press ? "ThrustOn" : "ThrustOff");
+        return flag_names(info.param.state) + (info.param.press ? "ThrustOn" : "ThrustOff");
     });
 
 TEST_F(GameTest, StartGameLoadsTheBestScoreOnTheTitleScreen)
@@ -226,6 +236,11 @@ struct CrashCase {
     std::vector<std::pair<int, float>> obstacles;
     bool crash;
 };
+
+void PrintTo(const CrashCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
 
 class CrashTable : public GameTest, public ::testing::WithParamInterface<CrashCase> {};
 
