@@ -128,7 +128,7 @@ TEST_F(FrameTest, TitleFrameIsOnlyTheOverlay)
 TEST(QuitKeys, EndTheProcessWithStatusZero)
 {
     for (unsigned char key : {'q', 'Q', '\x1b'}) {
-        game = GameState{};
+        fake::reset_with_game();
         game.state = RUNNING;
         EXPECT_EXIT(on_key(key, 10, 10), ::testing::ExitedWithCode(0), "") << int(key);
     }
@@ -136,11 +136,10 @@ TEST(QuitKeys, EndTheProcessWithStatusZero)
 
 TEST(QuitKeys, EveryOtherKeyChangesNothing)
 {
-    game = GameState{};
+    fake::reset_with_game();
     game.state = RUNNING;
     game.score = 12;
     const GameState before = game;
-    fake::reset();
     for (int key = 0; key < 256; ++key) {
         if (key == 'q' || key == 'Q' || key == 27)
             continue;

@@ -44,8 +44,7 @@ class GameTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        game = GameState{};
-        fake::reset();
+        fake::reset_with_game();
         scripted_draws.clear();
     }
 
@@ -302,7 +301,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(GameTest, SignedGenerationIndexOpensTheNewColumn)
 {
     for (std::uint32_t before : {0x7FFFFFFFu, 0xFFFFFFFFu}) {
-        game = GameState{};
+        fake::reset_with_game();
         game.state = RUNNING;
         game.score = before;
         game.tunnel_center[0] = 0.5f;
@@ -341,7 +340,7 @@ TEST_F(GameTest, DrawsAreTurnedIntoCentresExactly)
         {34999, 0.0f, 1073741824, 2147483647, nearly_level, nearly_level},
     };
     for (const Case& c : cases) {
-        game = GameState{};
+        fake::reset_with_game();
         game.state = RUNNING;
         game.score = c.score_before;
         game.tunnel_center[0] = c.previous_center;

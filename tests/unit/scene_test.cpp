@@ -180,8 +180,7 @@ class Scene : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        game = GameState{};
-        fake::reset();
+        fake::reset_with_game();
     }
 };
 
@@ -283,8 +282,7 @@ TEST_F(Scene, BlocksStandOnEveryFiftiethColumnThreeColumnsWideAndPointThreeHigh)
     };
     for (const BlockCase& c : cases) {
         SCOPED_TRACE(c.score);
-        game = GameState{};
-        fake::reset();
+        fake::reset_with_game();
         game.state = RUNNING;
         game.score = c.score;
         for (int i = 0; i < COLUMNS; ++i)
@@ -333,8 +331,7 @@ TEST_F(Scene, WallColumnsShadeFromBlackAtTheEdgeToGreenAtThePassageUnclamped)
     for (const ColumnCase& c : cases) {
         SCOPED_TRACE(c.score);
         SCOPED_TRACE(c.column);
-        game = GameState{};
-        fake::reset();
+        fake::reset_with_game();
         game.score = c.score;
         game.tunnel_center[c.column] = c.center;
         draw_walls();
@@ -513,8 +510,7 @@ TEST_F(Scene, EveryStateLeavesTheMatrixStackAtOneIdentity)
 {
     for (const int state : {0, ARMED, RUNNING, CRASHED, CRASHED | ARMED}) {
         SCOPED_TRACE(state);
-        game = GameState{};
-        fake::reset();
+        fake::reset_with_game();
         game.state = state;
         game.score = 150;
         game.trail[0] = 0.3f;
