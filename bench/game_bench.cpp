@@ -1,10 +1,10 @@
 // The cost of a tick and of a frame, with every GL and GLUT call a no-op.
-#include <cstdlib>
 
 #include <GL/freeglut.h>
 #include <benchmark/benchmark.h>
 
 #include "app/shell.h"
+#include "game/random.h"
 #include "game/run.h"
 #include "game/state.h"
 #include "sim/headless_gl.h"
@@ -25,7 +25,7 @@ void fly(int ticks)
     // without bound, up or down.
     while (fire_pending_tick()) {
     }
-    srandom(1);
+    random_seed(&game_random, 1);
     on_reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
     new_run();
     thrust_off();

@@ -8,6 +8,7 @@
 #include <GL/freeglut.h>
 #include <libgen.h>
 
+#include "game/random.h"
 #include "game/run.h"
 #include "game/state.h"
 #include "render/overlay.h"
@@ -37,7 +38,7 @@ void seed_random()
     } else {
         std::perror("fopen");
     }
-    srandom(static_cast<unsigned>(seed));
+    random_seed(&game_random, static_cast<std::uint32_t>(seed));
 }
 
 const char* window_title(int argc, char** argv)

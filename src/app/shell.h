@@ -12,7 +12,7 @@ inline constexpr int WINDOW_HEIGHT = 300;
 // is "-v" or "--version").
 bool wants_version(int argc, char** argv);
 
-// Seeds random() from the system's random device, or with 1 when it cannot be read.
+// Seeds the game's random sequence from the system's random device, or with 1 when it cannot be read.
 void seed_random();
 
 // The window title: the last component of the program's name.

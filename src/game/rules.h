@@ -1,5 +1,5 @@
 // The laws of the tunnel: how wide each column's passage is, which columns hold a block,
-// and how a random() draw becomes a fraction. Drawing, the crash tests and the test bots
+// and how a random draw becomes a fraction. Drawing, the crash tests and the test bots
 // all ask here, so that what is drawn is exactly what is tested.
 #pragma once
 
@@ -7,7 +7,7 @@
 
 #include "game/state.h"
 
-// random() draws lie in [0, 2^31). Dividing by this float, never by 2^31 - 1, keeps every
+// Random draws lie in [0, 2^31). Dividing by this float, never by 2^31 - 1, keeps every
 // fraction below 1 and the arithmetic exactly as it was tuned; it is exact as a float.
 inline constexpr float RANDOM_SPAN = 2147483648.0f;
 

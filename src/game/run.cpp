@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <iterator>
 
 #include <GL/freeglut.h>
 
 #include "game/hooks.h"
+#include "game/random.h"
 #include "game/rules.h"
 #include "game/state.h"
 
@@ -22,7 +22,7 @@ void arm_tick()
 // kept inside the band where the passage of half-height g stays in the window.
 float next_center(float previous, float g)
 {
-    const float step = static_cast<float>(random()) * 0.1f / RANDOM_SPAN;
+    const float step = static_cast<float>(random_draw(&game_random)) * 0.1f / RANDOM_SPAN;
     // The candidate is formed in double on purpose: the tunnel's course was tuned with
     // it, and a float sum would round differently and fly a different tunnel.
     const double candidate = static_cast<double>(previous) + (0.05 - static_cast<double>(step));
@@ -41,7 +41,7 @@ float next_center(float previous, float g)
 // so the factor turns negative; that is how the game has always played.
 float next_obstacle(float center, float g)
 {
-    const float u = static_cast<float>(random()) * 2.0f / RANDOM_SPAN - 1.0f;
+    const float u = static_cast<float>(random_draw(&game_random)) * 2.0f / RANDOM_SPAN - 1.0f;
     return center + (g - 0.3f) * u;
 }
 

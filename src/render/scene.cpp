@@ -1,10 +1,10 @@
 #include "render/scene.h"
 
 #include <cstdint>
-#include <cstdlib>
 
 #include <GL/gl.h>
 
+#include "game/random.h"
 #include "game/rules.h"
 #include "game/run.h"
 #include "game/state.h"
@@ -44,17 +44,17 @@ void draw_column(float height)
 }
 
 // Rays in every whole degree around the current origin, each of a random colour and
-// length. They draw from the same random() sequence as the tunnel, on purpose: how many
+// length. They draw from the same random sequence as the tunnel, on purpose: how many
 // crash frames were drawn changes the next run's tunnel, and replays count on it.
 void draw_burst()
 {
     for (int ray = 0; ray < BURST_RAYS; ++ray) {
-        const long c = random();
+        const std::int32_t c = random_draw(&game_random);
         glRotatef(1.0f, 0.0f, 0.0f, 1.0f);
         glColor3f((c & 1) ? 1.0f : 0.0f, (c & 2) ? 1.0f : 0.0f, (c & 4) ? 1.0f : 0.0f);
         glBegin(GL_LINES);
         glVertex2f(0.0f, 0.0f);
-        const float length = static_cast<float>(random()) / RANDOM_SPAN;
+        const float length = static_cast<float>(random_draw(&game_random)) / RANDOM_SPAN;
         glVertex2f(length, 0.0f);
         glEnd();
     }

@@ -7,6 +7,7 @@
 #include <GL/freeglut.h>
 
 #include "app/shell.h"
+#include "game/random.h"
 #include "game/run.h"
 #include "game/state.h"
 #include "sim/headless_gl.h"
@@ -198,7 +199,7 @@ bool parse_event(const char* line, Event* event, char* reason, int size)
 void start_replay(std::uint64_t seed)
 {
     // The same narrowing as the game's own seeding, and the window the game opens with.
-    srandom(static_cast<unsigned>(seed));
+    random_seed(&game_random, static_cast<std::uint32_t>(seed));
     on_reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
     start_game();
 }

@@ -17,11 +17,10 @@
 // back further when that does not get past the crash.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include <GL/freeglut.h>
 
+#include "game/random.h"
 #include "game/rules.h"
 #include "game/run.h"
 #include "game/state.h"
@@ -34,32 +33,22 @@ constexpr int LOOK_AHEAD = 160;
 // How far ahead the pilot aims, in ticks: short aims steer hard, long ones smoothly.
 constexpr int PILOT_HORIZONS[] = {3, 5, 8, 12, 18, 27, 40};
 constexpr int HISTORY = 512;
-constexpr int RANDOM_STATE_SIZE = 128;
-
-// random()'s state, copied in and out through the C library's switch between state
-// arrays: the array the game draws from holds all of it while another one is current.
-char spare_random[RANDOM_STATE_SIZE];
-char* game_random = nullptr;
 
 struct Snapshot {
     GameState state;
-    char random[RANDOM_STATE_SIZE];
+    RandomState random;
 };
 
 void take(Snapshot* s)
 {
     s->state = game;
-    setstate(spare_random);
-    std::memcpy(s->random, game_random, RANDOM_STATE_SIZE);
-    setstate(game_random);
+    s->random = game_random;
 }
 
 void restore(const Snapshot& s)
 {
     game = s.state;
-    setstate(spare_random);
-    std::memcpy(game_random, s.random, RANDOM_STATE_SIZE);
-    setstate(game_random);
+    game_random = s.random;
     if ((game.state & RUNNING) && !tick_pending())
         glutTimerFunc(TICK_MS, on_tick, 0);
 }
@@ -132,8 +121,6 @@ int main(int argc, char** argv)
         return 2;
     }
     start_replay(seed);
-    game_random = initstate(1, spare_random, RANDOM_STATE_SIZE);
-    setstate(game_random);
 
     static bool held[1u << 22];
     static Snapshot history[HISTORY];

@@ -4,48 +4,54 @@
 #include <cmath>
 #include <cstring>
 #include <cstdint>
-#include <deque>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <dlfcn.h>
 #include <GL/freeglut.h>
 #include <gtest/gtest.h>
 
 #include "fake_gl.h"
+#include "game/random.h"
 #include "game/rules.h"
 #include "game/run.h"
 #include "game/state.h"
 
 namespace {
 
-// Draws that the next random() calls return; once used up, the C library's own
-// generator answers again.
-std::deque<long> scripted_draws;
-
-} // namespace
-
-extern "C" long random() noexcept
+// Sets the game's sequence so that its next draws are the given ones (each from 0 to
+// 2^31 - 1): a draw is half the sum of the front word and the rear word, so the front word
+// is written to make that sum twice the draw. The sequence then goes on from there. A
+// front word is read again as a rear word RANDOM_WORDS - RANDOM_LAG draws later, so a
+// script is no longer than that.
+void script_draws(std::initializer_list<std::int32_t> draws)
 {
-    if (!scripted_draws.empty()) {
-        const long r = scripted_draws.front();
-        scripted_draws.pop_front();
-        return r;
+    ASSERT_LE(draws.size(), static_cast<std::size_t>(RANDOM_WORDS - RANDOM_LAG));
+    RandomState ahead = game_random;
+    for (const std::int32_t d : draws) {
+        const std::uint32_t front = 2u * static_cast<std::uint32_t>(d) - ahead.word[ahead.rear];
+        ahead.word[ahead.front] = front;
+        game_random.word[ahead.front] = front;
+        ASSERT_EQ(random_draw(&ahead), d);
     }
-    static auto* const libc_random = reinterpret_cast<long (*)()>(dlsym(RTLD_NEXT, "random"));
-    return libc_random();
 }
 
-namespace {
+// The game's sequence after n more draws.
+RandomState after_draws(int n)
+{
+    RandomState s = game_random;
+    for (int i = 0; i < n; ++i)
+        random_draw(&s);
+    return s;
+}
 
 class GameTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         fake::reset_with_game();
-        scripted_draws.clear();
+        random_seed(&game_random, 1);
     }
 
     // Runs ticks while one is pending; returns how many ran.
@@ -317,8 +323,8 @@ TEST_F(GameTest, DrawsAreTurnedIntoCentresExactly)
     struct Case {
         std::uint32_t score_before;
         float previous_center;
-        long center_draw;
-        long obstacle_draw;
+        std::int32_t center_draw;
+        std::int32_t obstacle_draw;
         float center;
         float obstacle;
     };
@@ -344,9 +350,10 @@ TEST_F(GameTest, DrawsAreTurnedIntoCentresExactly)
         game.state = RUNNING;
         game.score = c.score_before;
         game.tunnel_center[0] = c.previous_center;
-        scripted_draws = {c.center_draw, c.obstacle_draw};
+        script_draws({c.center_draw, c.obstacle_draw});
+        const RandomState two_on = after_draws(2);
         on_tick(0);
-        EXPECT_TRUE(scripted_draws.empty());
+        EXPECT_EQ(game_random, two_on);
         EXPECT_EQ(game.tunnel_center[0], c.center) << c.score_before << " " << c.center_draw;
         EXPECT_EQ(game.obstacle_center[0], c.obstacle) << c.score_before << " " << c.obstacle_draw;
         EXPECT_EQ(game.tunnel_center[1], c.previous_center);
@@ -355,7 +362,7 @@ TEST_F(GameTest, DrawsAreTurnedIntoCentresExactly)
 
 TEST_F(GameTest, EveryNewCentreStaysInItsBand)
 {
-    srandom(20261209);
+    random_seed(&game_random, 20261209);
     game.state = ARMED;
     thrust_on();
     // The tick itself never looks at the state, so the tunnel can be generated far

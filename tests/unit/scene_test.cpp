@@ -16,6 +16,7 @@
 
 #include "app/shell.h"
 #include "fake_gl.h"
+#include "game/random.h"
 #include "game/rules.h"
 #include "game/state.h"
 #include "render/scene.h"
@@ -421,13 +422,13 @@ struct Ray {
     float length;
 };
 
-// The rays that a burst drawn now would show, taken from a generator seeded the same.
-std::vector<Ray> replay_burst()
+// The rays that a burst drawn from this sequence would show.
+std::vector<Ray> replay_burst(RandomState* sequence)
 {
     std::vector<Ray> rays;
     for (int k = 0; k < BURST_RAYS; ++k) {
-        const long c = random();
-        const long l = random();
+        const std::int32_t c = random_draw(sequence);
+        const std::int32_t l = random_draw(sequence);
         rays.push_back({{static_cast<float>(c & 1), static_cast<float>((c >> 1) & 1),
                          static_cast<float>((c >> 2) & 1)},
                         static_cast<float>(l) / 2147483648.0f});
@@ -463,7 +464,8 @@ TEST_F(Scene, CrashFrameDrawsABurstFromSevenHundredTwentyDrawsAndArms)
     game.score = 250;
     game.trail[0] = 0.5f;
 
-    srandom(4242);
+    random_seed(&game_random, 4242);
+    RandomState replay = game_random;
     draw_scene();
     EXPECT_EQ(game.state, CRASHED | ARMED);
     EXPECT_EQ(fake::count("glRotatef"), BURST_RAYS);
@@ -471,31 +473,29 @@ TEST_F(Scene, CrashFrameDrawsABurstFromSevenHundredTwentyDrawsAndArms)
         if (call.name == "glRotatef") {
             EXPECT_EQ(call.args, (std::vector<double>{1, 0, 0, 1}));
         }
-    const long next_draw = random();
 
-    srandom(4242);
-    const std::vector<Ray> rays = replay_burst();
+    const std::vector<Ray> rays = replay_burst(&replay);
     // The burst comes last, over the whole playfield.
     const std::vector<Primitive> prims = primitives();
     ASSERT_EQ(prims.size(), 92u + 288u + 3u + 360u);
     expect_burst(prims, rays, 0.5f);
-    EXPECT_EQ(random(), next_draw); // exactly 720 draws were taken
+    EXPECT_EQ(game_random, replay); // exactly 720 draws were taken
 }
 
 TEST_F(Scene, EveryRedisplayAfterTheCrashDrawsANewBurst)
 {
     game.state = CRASHED | ARMED;
     game.trail[0] = -1.4f; // crashed below the window: only the rays' tips show
-    srandom(99);
+    random_seed(&game_random, 99);
+    RandomState replay = game_random;
     draw_scene();
     const std::vector<Primitive> first = primitives();
     fake::reset();
     draw_scene();
     EXPECT_EQ(game.state, CRASHED | ARMED);
 
-    srandom(99);
-    const std::vector<Ray> first_rays = replay_burst();
-    const std::vector<Ray> second_rays = replay_burst();
+    const std::vector<Ray> first_rays = replay_burst(&replay);
+    const std::vector<Ray> second_rays = replay_burst(&replay);
     expect_burst(first, first_rays, -1.4f);
     expect_burst(primitives(), second_rays, -1.4f);
     int same = 0;
