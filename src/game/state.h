@@ -4,7 +4,15 @@
 // to +1 (top) whatever its size in pixels; time is counted in ticks of TICK_MS.
 #pragma once
 
+#include <cfloat>
 #include <cstdint>
+
+// Every float step of the game is rounded to single precision, and every double step to
+// double: where the compiler carries them in a wider format, as the x87 unit of 32-bit
+// x86 does, the same seed flies a different tunnel from the first tick on.
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+#error "floats would be carried in a wider format here, and the same seed would fly another tunnel: on 32-bit x86 add -msse2 -mfpmath=sse (the CMake build does), elsewhere the compiler's option for plain IEEE float arithmetic"
+#endif
 
 inline constexpr int COLUMNS = 144;            // tunnel columns across the window, 1/72 wide each
 inline constexpr int TRAIL_LEN = 48;           // ship heights kept, one per tick
