@@ -7,15 +7,17 @@
 #include <GL/freeglut.h>
 
 #include "game/hooks.h"
+#include "game/pace.h"
 #include "game/random.h"
 #include "game/rules.h"
 #include "game/state.h"
 
 namespace {
 
+// Arms the tick timer for the next tick's time on the run's clock.
 void arm_tick()
 {
-    glutTimerFunc(TICK_MS, on_tick, 0);
+    glutTimerFunc(pace_delay_ms(game.pace, clock_now_us()), on_tick, 0);
 }
 
 // A new passage centre: a random step of up to 0.05 either way from the previous one,
@@ -101,10 +103,15 @@ void start_run()
     game.accel = -THRUST;
     game.velocity = 0.0f;
     game.score = 0;
+    pace_start(game.pace, clock_now_us());
     arm_tick();
 }
 
-void on_tick(int /*value*/)
+namespace {
+
+// One tick of flight: moves the ship, makes the new column and its block, and makes the
+// crash tests. True when the run has crashed.
+bool fly()
 {
     game.velocity = game.accel + game.velocity;
     const float y = game.velocity + game.trail[0];
@@ -120,12 +127,26 @@ void on_tick(int /*value*/)
     game.tunnel_center[0] = next_center(game.tunnel_center[1], g);
     game.trail[0] = y;
     game.obstacle_center[0] = next_obstacle(game.tunnel_center[0], g);
+    return ship_crashed(y);
+}
 
-    if (ship_crashed(y)) {
-        game.state = CRASHED;
-        sync_high_score();
-    } else {
-        arm_tick();
+} // namespace
+
+void on_tick(int /*value*/)
+{
+    // The ticks keep to the run's clock, not to the frames: when the last frame took
+    // longer than a tick, every tick that fell due meanwhile runs now, before the next
+    // frame is drawn, and the run keeps its speed on any screen. They run here, in this
+    // one callback: GLUT may well draw a frame before it runs a timer armed from inside
+    // another.
+    for (std::int64_t due = pace_take_due(game.pace, clock_now_us()); due > 0; --due) {
+        if (fly()) {
+            game.state = CRASHED;
+            sync_high_score();
+            glutPostRedisplay();
+            return;
+        }
     }
+    arm_tick();
     glutPostRedisplay();
 }

@@ -16,7 +16,9 @@ void thrust_off();
 // Clears the tunnel and the trail, sets RUNNING and arms the first tick.
 void start_run();
 
-// GLUT timer callback: one tick of flight, tunnel generation and the crash tests.
+// GLUT timer callback: the ticks of flight that are due on the run's clock, each with its
+// tunnel generation and crash tests; one, unless the last frame took longer than a tick.
+// Arms the next tick unless the run crashed.
 void on_tick(int value);
 
 // A crash may be followed by a new run only once its burst has been shown: the frame that

@@ -42,6 +42,15 @@ inline constexpr int CRASHED = 4;
 
 inline constexpr int SCORE_PATH_SIZE = 256;
 
+// Microseconds on a clock that only goes forward; where it starts does not matter.
+using Micros = std::int64_t;
+
+// The run's clock, kept by game/pace.h: the next tick is due at origin + (ticks + 1) ticks.
+struct Pace {
+    Micros origin;      // when the count began: the run's start, or the end of a stall
+    std::int64_t ticks; // ticks counted since origin
+};
+
 // Index 0 of every array is the newest entry: the column at the right edge, the ship's
 // current height. Every tick moves every entry one index up.
 struct GameState {
@@ -56,6 +65,7 @@ struct GameState {
     int win_width;                  // window size in pixels, as last reshaped
     int win_height;
     char score_path[SCORE_PATH_SIZE]; // the high-score file, NUL-terminated
+    Pace pace;                      // when the run's next tick is due
 };
 
 // Zero at program start; GLUT callbacks carry no context, so every one reaches it here.

@@ -1,5 +1,7 @@
 // A window-less home for the game: every GL and GLUT call the game makes does nothing,
-// except the tick timer, which keeps the one pending tick until the caller fires it.
+// except the tick timer, which keeps the one pending tick until the caller fires it. The
+// run's clock moves only when a tick is fired, by the delay it was armed with, so every
+// tick comes exactly on time.
 // Which calls those are, and where a new one must be added, is told in src/CMakeLists.txt.
 #pragma once
 

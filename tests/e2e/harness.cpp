@@ -546,10 +546,13 @@ Game::Game(Sandbox& box, GameOptions options, XServer* server) : server_(server)
                                            ":/bin/sh\n");
     Sandbox::write(box.path("group"), group_name + ":x:" + std::to_string(gid) + ":\n");
 
+    std::string preload = nss_wrapper_library();
+    for (const std::string& library : options.preload)
+        preload += " " + library;
     std::vector<std::string> env{
         "PATH=/usr/local/bin:/usr/bin:/bin",
         "HOME=" + box.home(),
-        "LD_PRELOAD=" + nss_wrapper_library(),
+        "LD_PRELOAD=" + preload,
         "NSS_WRAPPER_PASSWD=" + box.path("passwd"),
         "NSS_WRAPPER_GROUP=" + box.path("group"),
         "MESA_SHADER_CACHE_DISABLE=true",

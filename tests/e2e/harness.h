@@ -160,6 +160,7 @@ struct GameOptions {
     std::string name{};                 // program name (a symlink); default: unique
     std::optional<std::string> argv0{}; // argv[0] as passed; default: the symlink's path
     std::vector<std::string> env{};     // extra or overriding "NAME=value" entries
+    std::vector<std::string> preload{}; // libraries preloaded after nss_wrapper
     RandomDevice random = RandomDevice::System;
     std::string random_file{};
     std::vector<BindMount> mounts{};    // further binds in the private mount namespace

@@ -6,6 +6,7 @@
 #include <GL/freeglut.h>
 
 #include "app/shell.h"
+#include "game/hooks.h"
 #include "game/state.h"
 
 namespace fake {
@@ -19,6 +20,7 @@ int max_matrix_depth = 1;
 int sync_calls = 0;
 int state_at_sync = -1;
 bool recording = true;
+Micros clock_us = 0;
 
 namespace {
 
@@ -72,6 +74,7 @@ void reset()
     sync_calls = 0;
     state_at_sync = -1;
     recording = true;
+    clock_us = 0;
     current_color = {1, 1, 1};
     current_primitive = 0;
 }
@@ -100,6 +103,7 @@ bool fire_timer()
         return false;
     const Timer timer = timers.front();
     timers.erase(timers.begin());
+    clock_us += Micros{timer.ms} * 1000;
     timer.callback(timer.value);
     return true;
 }
@@ -129,6 +133,11 @@ int glyph_width(int character)
 } // namespace fake
 
 using namespace fake;
+
+Micros clock_now_us()
+{
+    return fake::clock_us;
+}
 
 // Symbol behind GLUT_BITMAP_HELVETICA_18.
 void* glutBitmapHelvetica18 = nullptr;

@@ -1,12 +1,14 @@
-// A recording stand-in for the GL and GLUT calls the game makes, and for the crash hook.
-// Tests link the game's own sources against it, so they can fire ticks one at a time and
-// read back every call, vertex and colour of a frame. Which calls the game may make, and
-// where a new one must be added, is told in src/CMakeLists.txt.
+// A recording stand-in for the GL and GLUT calls the game makes, for the crash hook and for
+// the run's clock. Tests link the game's own sources against it, so they can fire ticks one
+// at a time and read back every call, vertex and colour of a frame. Which calls the game
+// may make, and where a new one must be added, is told in src/CMakeLists.txt.
 #pragma once
 
 #include <array>
 #include <string>
 #include <vector>
+
+#include "game/state.h"
 
 namespace fake {
 
@@ -56,7 +58,12 @@ void reset_with_game();
 std::array<double, 16> matrix();
 int matrix_depth();
 
-// Fires the oldest armed timer; false when none is armed.
+// The run's clock that the game reads (clock_now_us); reset() sets it to 0. Tests may move
+// it at will, to make a tick fire late.
+extern Micros clock_us;
+
+// Fires the oldest armed timer, the clock moved on by the delay it was armed with; false
+// when none is armed.
 bool fire_timer();
 
 // Names of the recorded calls, in order; count(name): how many calls had that name.

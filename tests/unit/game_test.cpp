@@ -400,4 +400,88 @@ TEST_F(GameTest, TickShiftsEveryArrayByOne)
         ASSERT_EQ(game.trail[i], before.trail[i - 1]);
 }
 
+struct LateCase {
+    const char* what;
+    Micros late; // after the due time of the run's second tick
+    std::uint32_t ticks_run;
+    unsigned next_delay_ms;
+};
+
+void PrintTo(const LateCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
+class LateTable : public GameTest, public ::testing::WithParamInterface<LateCase> {};
+
+// The second tick's timer fires late: the ticks that fell due meanwhile run in the same
+// callback, and the next one is armed for the time left until it is due.
+TEST_P(LateTable, OverdueTicksRunInOneCallback)
+{
+    const LateCase& c = GetParam();
+    game.state = ARMED;
+    thrust_on();
+    ASSERT_TRUE(fake::fire_timer()); // the first tick, on time
+    const int redisplays = fake::redisplays;
+    fake::clock_us += c.late;
+    ASSERT_TRUE(fake::fire_timer());
+    EXPECT_EQ(game.score, 1 + c.ticks_run);
+    ASSERT_EQ(fake::timers.size(), 1u);
+    EXPECT_EQ(fake::timers[0].ms, c.next_delay_ms);
+    EXPECT_EQ(fake::redisplays, redisplays + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lateness, LateTable,
+    ::testing::Values(LateCase{"OnTime", 0, 1, 12},
+                      LateCase{"ShortOfTheNext", 5000, 1, 7},
+                      LateCase{"OneTickLate", 12000, 2, 12},
+                      LateCase{"ALongFrame", 30000, 3, 6},
+                      LateCase{"AtTheStallLimit", 50000, 5, 10},
+                      LateCase{"JustPastTheStallLimit", 50001, 1, 12},
+                      LateCase{"StoppedForASecond", 1000000, 1, 12}),
+    [](const ::testing::TestParamInfo<LateCase>& info) { return info.param.what; });
+
+// Whenever the ticks come, a run flies the same ticks with the same draws: a run whose
+// timers fire late, often by several ticks and once by a second, ends exactly as the
+// same run on time does.
+TEST_F(GameTest, LateTimersFlyTheSameRun)
+{
+    const auto fly_run = [&](bool late) {
+        game = GameState{};
+        fake::reset();
+        random_seed(&game_random, 4711);
+        game.state = ARMED;
+        thrust_on();
+        thrust_off();
+        for (int timer = 0; !fake::timers.empty(); ++timer) {
+            if (late)
+                fake::clock_us += timer == 7 ? 1000000 : (timer * 7919) % 40000;
+            fake::fire_timer();
+        }
+        GameState flown = game;
+        flown.pace = Pace{};
+        return flown;
+    };
+    const GameState on_time = fly_run(false);
+    const GameState late = fly_run(true);
+    EXPECT_EQ(on_time.state, CRASHED);
+    EXPECT_EQ(late.score, on_time.score);
+    EXPECT_EQ(std::memcmp(&on_time, &late, sizeof late), 0);
+}
+
+TEST_F(GameTest, ACrashEndsTheCatchUp)
+{
+    game.state = ARMED;
+    thrust_on();
+    for (int tick = 1; tick <= 43; ++tick)
+        ASSERT_TRUE(fake::fire_timer());
+    fake::clock_us += 40000; // ticks 44 to 47 are due; the held run crashes on 45
+    ASSERT_TRUE(fake::fire_timer());
+    EXPECT_EQ(game.score, 45u);
+    EXPECT_EQ(game.state, CRASHED);
+    EXPECT_EQ(fake::sync_calls, 1);
+    EXPECT_TRUE(fake::timers.empty());
+}
+
 } // namespace
