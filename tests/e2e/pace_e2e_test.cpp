@@ -6,6 +6,7 @@
 // its first tick and its last frame the crash of tick 45, 44 ticks of 12 ms later.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -95,14 +96,23 @@ double in_ms(Nanos t)
 
 TEST(GameSpeed, AScreenThatWaitsForItsRefreshLeavesTheRunAsLong)
 {
+    // A busy machine only ever makes a run longer, so the shortest of a few runs of each
+    // kind is the one to compare. One tick per refresh would take 44 refreshes, 733 ms,
+    // every time: 1.39 times as long as the free run.
+    constexpr double MOST = 1.15;
     XServer x;
-    const Nanos free_span = held_run_span(x, 0);
-    const Nanos synced_span = held_run_span(x, 60);
-    std::printf("held run, first to crash frame: %.1f ms free, %.1f ms at 60 Hz (%.3f)\n",
-                in_ms(free_span), in_ms(synced_span),
-                static_cast<double>(synced_span) / static_cast<double>(free_span));
-    // One tick per refresh would take 44 refreshes: 733 ms, 1.39 times as long.
-    EXPECT_LE(static_cast<double>(synced_span), 1.15 * static_cast<double>(free_span))
+    Nanos free_span = INT64_MAX;
+    Nanos synced_span = INT64_MAX;
+    for (int round = 1; round <= 3; ++round) {
+        free_span = std::min(free_span, held_run_span(x, 0));
+        synced_span = std::min(synced_span, held_run_span(x, 60));
+        std::printf("held run, first to crash frame: %.1f ms free, %.1f ms at 60 Hz (%.3f)\n",
+                    in_ms(free_span), in_ms(synced_span),
+                    static_cast<double>(synced_span) / static_cast<double>(free_span));
+        if (static_cast<double>(synced_span) <= MOST * static_cast<double>(free_span))
+            break;
+    }
+    EXPECT_LE(static_cast<double>(synced_span), MOST * static_cast<double>(free_span))
         << "free " << in_ms(free_span) << " ms, synced " << in_ms(synced_span) << " ms";
     EXPECT_GE(synced_span, HELD_RUN_SPAN - 20 * MS) << "ticks ran ahead of their time";
 }
