@@ -14,6 +14,7 @@ int main(int argc, char** argv)
         std::printf("Skarvolt %s\n", VERSION);
         std::exit(0);
     }
+    open_standard_descriptors();
 
     build_score_path();
 

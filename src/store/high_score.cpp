@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "game/state.h"
@@ -69,60 +72,306 @@ bool write_all(int fd, const char* data, std::size_t size)
     return true;
 }
 
-// Permissions of the replacement: those of the file it replaces, or what a newly
-// created stream would get (read and write for everyone, less the umask).
-mode_t replacement_mode(const char* target)
+// One line on standard error naming the file, as perror gives it.
+void report(const char* path, int error)
 {
-    struct stat st;
-    if (stat(target, &st) == 0)
-        return st.st_mode & 07777;
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
+    errno = error;
+    std::perror(path);
 }
 
-// Replaces the high-score file with one holding value. The new line goes to a temporary
-// file beside it, which is renamed over the old one only once it is safely on disk, so
-// a full disk or an I/O error can never leave a truncated file behind.
-bool replace_score_file(std::uint32_t value)
+// A device, a FIFO or a socket is never opened: opening some devices has effects of
+// their own, and a FIFO would wait for a writer. A directory says so itself.
+void report_not_regular(const char* path, mode_t mode)
 {
-    char target[PATH_MAX];
-    if (!resolve_target(game.score_path, target))
-        return false;
-    // Refuse what truncating the file in place would be refused.
-    if (access(target, F_OK) == 0 && access(target, R_OK | W_OK) != 0)
-        return false;
+    if (S_ISDIR(mode))
+        report(path, EISDIR);
+    else
+        std::fprintf(stderr, "%s: Not a regular file\n", path);
+}
 
-    char temp[PATH_MAX];
-    if (std::snprintf(temp, sizeof temp, "%s.XXXXXX", target) >= static_cast<int>(sizeof temp)) {
+bool same_file(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// How long a save waits for another game's save of the same file. A save takes
+// milliseconds; a lock held for longer belongs to something stuck, and the crash must
+// not freeze the game for it.
+constexpr long LOCK_WAIT_NS = 2'000'000'000;
+constexpr long LOCK_POLL_NS = 1'000'000;
+
+long long now_ns()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+enum class Lock { HELD, NOT_SUPPORTED, TIMED_OUT };
+
+// Waits, until the deadline at most, for the exclusive lock on the open file. A file
+// system without locks saves unserialised, as before there were locks.
+Lock lock_file(int fd, long long deadline)
+{
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return Lock::HELD;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return Lock::NOT_SUPPORTED;
+        if (now_ns() >= deadline)
+            return Lock::TIMED_OUT;
+        const struct timespec pause = {0, LOCK_POLL_NS};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+// The temporary file of a save is named after the file it replaces, so it can only be
+// the game's; it exists only while the lock is held, so one found by a lock holder was
+// left by a save that was killed.
+constexpr char SAVE_SUFFIX[] = ".skarvolt-save";
+
+bool temp_name(const char* target, char* temp)
+{
+    if (std::snprintf(temp, PATH_MAX, "%s%s", target, SAVE_SUFFIX) >= PATH_MAX) {
         errno = ENAMETOOLONG;
         return false;
     }
-    const mode_t mode = replacement_mode(target);
-    const int fd = mkstemp(temp);
+    return true;
+}
+
+void remove_stale_temp(const char* target)
+{
+    char temp[PATH_MAX];
+    struct stat st;
+    if (temp_name(target, temp) && lstat(temp, &st) == 0 && S_ISREG(st.st_mode)
+        && st.st_uid == geteuid())
+        unlink(temp);
+}
+
+// A new file, not yet in the directory: unnamed where the file system allows it, so a
+// save killed part-way leaves nothing behind; else under the save's own name.
+int open_temp(const char* target, const char* temp, bool unnamed, mode_t mode)
+{
+    if (!unnamed)
+        return open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    char dir[PATH_MAX];
+    const char* slash = std::strrchr(target, '/');
+    if (!slash) {
+        std::strcpy(dir, ".");
+    } else {
+        const std::size_t length = slash == target ? 1 : static_cast<std::size_t>(slash - target);
+        std::memcpy(dir, target, length);
+        dir[length] = '\0';
+    }
+    return open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+}
+
+// Gives an unnamed file the save's name, through /proc, or directly where the process
+// may (root).
+bool name_temp(int fd, const char* temp)
+{
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    return linkat(AT_FDCWD, self, AT_FDCWD, temp, AT_SYMLINK_FOLLOW) == 0
+           || linkat(fd, "", AT_FDCWD, temp, AT_EMPTY_PATH) == 0;
+}
+
+enum class Save { DONE, FAILED, NO_TEMP };
+
+// Replaces target with a file holding line. The line goes to a temporary file beside
+// it, which is renamed over the old one only once it is safely on disk, so a full disk
+// or an I/O error can never leave a truncated file behind. NO_TEMP: no temporary file
+// could be made beside the target.
+Save replace_through_temp(const char* target, const char* line, std::size_t length, mode_t mode)
+{
+    char temp[PATH_MAX];
+    if (!temp_name(target, temp))
+        return Save::NO_TEMP;
+    for (const bool unnamed : {true, false}) {
+        const int fd = open_temp(target, temp, unnamed, mode);
+        if (fd < 0)
+            continue;
+        (void)fchmod(fd, mode); // best effort: some file systems keep no modes
+        bool ok = write_all(fd, line, length) && fsync(fd) == 0;
+        int error = errno;
+        if (ok && unnamed && !name_temp(fd, temp)) {
+            // Naming it needs /proc or privilege: write it again under its name.
+            close(fd);
+            continue;
+        }
+        const bool named = ok || !unnamed;
+        if (close(fd) != 0 && ok) {
+            ok = false;
+            error = errno;
+        }
+        if (ok && rename(temp, target) != 0) {
+            ok = false;
+            error = errno;
+        }
+        if (!ok && named)
+            unlink(temp);
+        errno = error;
+        return ok ? Save::DONE : Save::FAILED;
+    }
+    return Save::NO_TEMP;
+}
+
+// Rewrites the locked file where it is, for a score file the player may write in a
+// directory the player may not. The new number goes over the old one before the rest is
+// cut off, so the file never stands empty.
+bool rewrite_in_place(const char* path, const struct stat& locked, const char* line,
+                      std::size_t length)
+{
+    const int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
-
-    char line[16];
-    const int length = std::snprintf(line, sizeof line, "%u\n", value);
-    (void)fchmod(fd, mode); // best effort: some file systems keep no modes
-    bool ok = write_all(fd, line, static_cast<std::size_t>(length)) && fsync(fd) == 0;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0;
+    if (ok && !same_file(st, locked)) {
+        ok = false;
+        errno = EAGAIN; // cannot be: the lock holder alone replaces the file
+    }
+    ok = ok && pwrite(fd, line, length, 0) == static_cast<ssize_t>(length)
+         && ftruncate(fd, static_cast<off_t>(length)) == 0 && fsync(fd) == 0;
     int error = errno;
     if (close(fd) != 0 && ok) {
         ok = false;
         error = errno;
     }
-    if (ok && rename(temp, target) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        unlink(temp);
-        errno = error;
-    }
+    errno = error;
     return ok;
 }
 
+// Opens the score file for reading without ever blocking: anything but a regular file
+// is refused before it is opened, and again after, should the path have changed in
+// between. -1 when it cannot be read (errno set; not_regular holds the mode of a
+// refused file, else 0).
+int open_score_file(const char* path, mode_t* not_regular)
+{
+    *not_regular = 0;
+    struct stat st;
+    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        *not_regular = st.st_mode;
+        return -1;
+    }
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = errno;
+        close(fd);
+        *not_regular = S_ISREG(st.st_mode) ? 0 : st.st_mode;
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+// One pass of the merge. AGAIN: the file at the path was replaced while this pass waited
+// for its lock, and must be read anew.
+enum class Pass { DONE, AGAIN };
+
+Pass merge_once(bool* missing_reported, long long deadline)
+{
+    const char* path = game.score_path;
+    mode_t not_regular = 0;
+    bool created = false;
+    int fd = open_score_file(path, &not_regular);
+    if (fd < 0 && not_regular != 0) {
+        report_not_regular(path, not_regular);
+        return Pass::DONE;
+    }
+    if (fd < 0 && errno != ENOENT) {
+        std::perror(path);
+        return Pass::DONE;
+    }
+    if (fd < 0) {
+        if (!*missing_reported)
+            std::perror(path);
+        *missing_reported = true;
+        // Nothing stored: at start-up nothing is made; at a crash the file is made empty
+        // and locked at once, so two games creating it meet at its lock.
+        if (game.high_score == 0)
+            return Pass::DONE;
+        char target[PATH_MAX];
+        if (!resolve_target(path, target)) {
+            std::perror(path);
+            return Pass::DONE;
+        }
+        fd = open(target, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST)
+            return Pass::AGAIN;
+        if (fd < 0) {
+            std::perror(path);
+            return Pass::DONE;
+        }
+        created = true;
+    }
+
+    struct stat locked;
+    struct stat now;
+    const Lock lock = lock_file(fd, deadline);
+    if (lock == Lock::TIMED_OUT) {
+        close(fd);
+        report(path, EWOULDBLOCK);
+        return Pass::DONE;
+    }
+    if (fstat(fd, &locked) != 0 || stat(path, &now) != 0 || !same_file(locked, now)) {
+        close(fd);
+        return Pass::AGAIN;
+    }
+
+    char target[PATH_MAX];
+    const bool resolved = resolve_target(path, target);
+    if (resolved && lock == Lock::HELD)
+        remove_stale_temp(target);
+
+    std::uint32_t stored = 0;
+    if (!read_stored_score(fd, &stored)) {
+        // Whatever it holds may be the best score: never write over it.
+        std::perror(path);
+        close(fd);
+        return Pass::DONE;
+    }
+    game.high_score = std::max(stored, game.high_score);
+    if (stored == game.high_score) {
+        close(fd);
+        return Pass::DONE;
+    }
+
+    char line[16];
+    const std::size_t length = static_cast<std::size_t>(
+        std::snprintf(line, sizeof line, "%u\n", game.high_score));
+    bool saved = false;
+    int error = 0;
+    if (!resolved) {
+        error = errno;
+    } else if (!created && access(target, R_OK | W_OK) != 0) {
+        // Replacing needs only the directory's permission: refuse what opening the file
+        // for update would be refused.
+        error = errno;
+    } else {
+        switch (replace_through_temp(target, line, length, locked.st_mode & 07777)) {
+        case Save::DONE:
+            saved = true;
+            break;
+        case Save::FAILED:
+            error = errno;
+            break;
+        case Save::NO_TEMP:
+            saved = rewrite_in_place(target, locked, line, length);
+            error = errno;
+            break;
+        }
+    }
+    // A file made for this save and left empty would only confuse.
+    if (!saved && created)
+        unlink(target);
+    close(fd);
+    if (!saved)
+        report(path, error);
+    return Pass::DONE;
+}
 } // namespace
 
 void build_score_path()
@@ -141,35 +390,48 @@ std::uint32_t parse_stored_score(const char* text)
     return static_cast<std::uint32_t>(static_cast<unsigned long>(value));
 }
 
-std::uint32_t read_stored_score(std::FILE* stream)
+bool read_stored_score(int fd, std::uint32_t* value)
 {
     char text[SCORE_READ_MAX + 1];
-    int stored = 0;
-    for (;;) {
-        const int c = std::fgetc(stream);
-        if (c == EOF || stored == SCORE_READ_MAX)
+    std::size_t stored = 0;
+    while (stored < SCORE_READ_MAX) {
+        const ssize_t n = read(fd, text + stored, SCORE_READ_MAX - stored);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
             break;
-        text[stored++] = static_cast<char>(c);
+        stored += static_cast<std::size_t>(n);
     }
     text[stored] = '\0';
-    return parse_stored_score(text);
+    *value = parse_stored_score(text);
+    return true;
 }
 
 void sync_high_score()
 {
     game.high_score = std::max(game.score, game.high_score);
-
-    std::uint32_t stored = 0;
-    if (std::FILE* file = std::fopen(game.score_path, "r")) {
-        stored = read_stored_score(file);
-        std::fclose(file);
-    } else {
-        std::perror(game.score_path);
+    const long long deadline = now_ns() + LOCK_WAIT_NS;
+    bool missing_reported = false;
+    while (merge_once(&missing_reported, deadline) == Pass::AGAIN) {
+        if (now_ns() >= deadline) {
+            report(game.score_path, EWOULDBLOCK);
+            return;
+        }
     }
+}
 
-    game.high_score = std::max(stored, game.high_score);
-    if (stored == game.high_score)
-        return;
-    if (!replace_score_file(game.high_score))
-        std::perror(game.score_path);
+void open_standard_descriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor is this one, since those below it are open.
+        const int null = open("/dev/null", O_RDWR);
+        if (null >= 0 && null != fd) {
+            dup2(null, fd);
+            close(null);
+        }
+    }
 }

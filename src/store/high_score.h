@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "game/hooks.h"
 
@@ -16,11 +15,19 @@ void build_score_path();
 
 // The game's sync_high_score (game/hooks.h) is provided here: it merges the run's score,
 // the high score in memory and the file's number into game.high_score, and rewrites the
-// file when the merged value beats the file's number.
+// file when the merged value beats the file's number. Games that crash together take
+// turns through a lock on the file. A file that cannot be read (not a regular file, a
+// read error) is reported in one line and never written.
 
 // The number that a stored text stands for: strtol's reading in base 10, reduced to its
 // low 32 bits, so "-1" reads as 4294967295.
 std::uint32_t parse_stored_score(const char* text);
 
-// Reads at most SCORE_READ_MAX characters from the stream and parses them.
-std::uint32_t read_stored_score(std::FILE* stream);
+// Reads at most SCORE_READ_MAX characters from the descriptor and parses them into
+// value; false when the reading fails, which is not the same as an empty file.
+bool read_stored_score(int fd, std::uint32_t* value);
+
+// Opens /dev/null on any of the standard descriptors 0, 1 and 2 that is closed, so that
+// a file or connection opened later cannot take its place and receive the game's
+// messages. Called first thing after the version option is answered.
+void open_standard_descriptors();

@@ -5,9 +5,19 @@
 #include <string>
 #include <vector>
 
+#include <algorithm>
+#include <cstdarg>
+#include <functional>
+
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +26,66 @@
 #include "store_support.h"
 
 using namespace store_test;
+
+// Faults injected into the store's system calls. This program's own read() and open()
+// come before the C library's, so the store's calls reach them; unarmed, they pass every
+// call on.
+struct Faults {
+    bool reads_armed = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::size_t good_bytes = 0; // handed out before the reads of that file fail
+    bool refuse_unnamed = false; // a file system that makes no unnamed files
+    int unnamed_refused = 0;
+
+    std::string fail_reads_of(const std::string& path, std::size_t after)
+    {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0)
+            return "stat " + path + ": " + std::strerror(errno);
+        reads_armed = true;
+        dev = st.st_dev;
+        ino = st.st_ino;
+        good_bytes = after;
+        return "";
+    }
+} faults;
+
+extern "C" ssize_t read(int fd, void* buffer, std::size_t size)
+{
+    struct stat st;
+    if (faults.reads_armed && fstat(fd, &st) == 0 && st.st_dev == faults.dev
+        && st.st_ino == faults.ino) {
+        if (faults.good_bytes == 0) {
+            errno = EIO;
+            return -1;
+        }
+        size = std::min(size, faults.good_bytes);
+        const ssize_t n = syscall(SYS_read, fd, buffer, size);
+        if (n > 0)
+            faults.good_bytes -= static_cast<std::size_t>(n);
+        return n;
+    }
+    return syscall(SYS_read, fd, buffer, size);
+}
+
+extern "C" int open(const char* path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
+    if (faults.refuse_unnamed && (flags & O_TMPFILE) == O_TMPFILE) {
+        ++faults.unnamed_refused;
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+}
+
 
 namespace {
 
@@ -91,17 +161,20 @@ TEST(HighScoreRead, ReadsOnlyTheFirst63Characters)
     ScratchDir dir;
     const std::string path = dir / "big";
     write_file(path, std::string(1 << 20, '1'));
-    std::FILE* big = std::fopen(path.c_str(), "r");
-    ASSERT_NE(big, nullptr);
-    EXPECT_EQ(read_stored_score(big), 4294967295u); // 63 ones, clamped, then reduced
-    EXPECT_EQ(std::ftell(big), SCORE_READ_MAX + 1); // the 64th is read and dropped
-    std::fclose(big);
+    const int big = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(big, 0);
+    std::uint32_t value = 0;
+    EXPECT_TRUE(read_stored_score(big, &value));
+    EXPECT_EQ(value, 4294967295u); // 63 ones, clamped, then reduced
+    EXPECT_EQ(lseek(big, 0, SEEK_CUR), SCORE_READ_MAX);
+    close(big);
 
     // A source that never ends still ends the reading.
-    std::FILE* endless = std::fopen("/dev/zero", "r");
-    ASSERT_NE(endless, nullptr);
-    EXPECT_EQ(read_stored_score(endless), 0u);
-    std::fclose(endless);
+    const int endless = open("/dev/zero", O_RDONLY);
+    ASSERT_GE(endless, 0);
+    EXPECT_TRUE(read_stored_score(endless, &value));
+    EXPECT_EQ(value, 0u);
+    close(endless);
 }
 
 TEST(HighScoreRead, MissingFileAtStartUpReportsOnceAndCreatesNothing)
@@ -238,27 +311,109 @@ TEST(HighScoreWrite, SymbolicLinkStaysAndTheFileItNamesIsReplaced)
     ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
     const SyncResult r = sync_here(dir / "loop", 45, 0);
     EXPECT_EQ(r.high_score, 45u);
-    EXPECT_EQ(r.err, perror_line(dir / "loop", ELOOP) + perror_line(dir / "loop", ELOOP));
+    EXPECT_EQ(r.err, perror_line(dir / "loop", ELOOP));
     EXPECT_EQ(list_dir(dir.path), "absolute best loop");
 }
 
-TEST(HighScoreWrite, DirectoryInTheFilesPlaceIsLeftAlone)
+// A null device made in a private tmpfs at dir, so that a faulty save can harm only it.
+std::string private_null_device(const std::string& dir)
 {
-    ScratchDir dir;
-    const std::string path = dir / ".skarvolt";
-    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    std::string problem = private_mounts();
+    if (problem.empty() && mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") != 0)
+        problem = std::string("tmpfs: ") + std::strerror(errno);
+    if (problem.empty() && mknod((dir + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        problem = std::string("mknod: ") + std::strerror(errno);
+    return problem;
+}
 
-    // Reading a directory fails part-way, which counts as an empty file.
-    SyncResult r = sync_here(path, 0, 0);
-    EXPECT_EQ(r.high_score, 0u);
-    EXPECT_EQ(r.err, "");
+// What a node is, and what it holds when it is a file: what a save must never change.
+std::string describe(const std::string& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return "missing";
+    if (S_ISCHR(st.st_mode))
+        return "device " + std::to_string(major(st.st_rdev)) + "," + std::to_string(minor(st.st_rdev));
+    if (S_ISFIFO(st.st_mode))
+        return "fifo";
+    if (S_ISSOCK(st.st_mode))
+        return "socket";
+    if (S_ISDIR(st.st_mode))
+        return "directory holding [" + list_dir(path) + "]";
+    return "file holding [" + read_file(path) + "]";
+}
 
-    r = sync_here(path, 45, 0);
-    EXPECT_EQ(r.high_score, 45u);
-    EXPECT_EQ(r.err, perror_line(path, EISDIR));
-    EXPECT_TRUE(S_ISDIR(status(path).st_mode));
-    EXPECT_EQ(list_dir(dir.path), ".skarvolt");
-    EXPECT_EQ(list_dir(path), "");
+void make_socket(const std::string& path)
+{
+    const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(s);
+}
+
+struct UnreadableCase {
+    const char* name;
+    std::function<void(const ScratchDir&, const std::string& path)> make;
+    std::string message; // after "PATH: "
+    bool needs_root = false;
+    std::function<std::string(const ScratchDir&)> in_child = {}; // mounts of its own
+};
+
+// Whatever stands at the path and cannot be read, neither the start-up nor a crash
+// waits on it or writes to it: each reports it in one line and keeps the best in memory.
+TEST(HighScoreRead, WhatCannotBeReadIsReportedAndNeverWritten)
+{
+    const UnreadableCase cases[] = {
+        {"directory", [](const ScratchDir&, const std::string& p) { mkdir(p.c_str(), 0755); },
+         "Is a directory"},
+        {"FIFO", [](const ScratchDir&, const std::string& p) { mkfifo(p.c_str(), 0644); },
+         "Not a regular file"},
+        {"socket", [](const ScratchDir&, const std::string& p) { make_socket(p); },
+         "Not a regular file"},
+        {"link to a null device",
+         [](const ScratchDir& d, const std::string& p) {
+             mkdir((d / "dev").c_str(), 0755);
+             ASSERT_EQ(symlink((d / "dev/null").c_str(), p.c_str()), 0);
+         },
+         "Not a regular file", true, [](const ScratchDir& d) { return private_null_device(d / "dev"); }},
+        {"link to a file that fails to read",
+         [](const ScratchDir&, const std::string& p) { ASSERT_EQ(symlink("/proc/self/mem", p.c_str()), 0); },
+         std::strerror(EIO)},
+        {"file holding 1000 whose read fails at once",
+         [](const ScratchDir&, const std::string& p) { write_file(p, "1000\n"); },
+         std::strerror(EIO), false,
+         [](const ScratchDir& d) { return faults.fail_reads_of(d / ".skarvolt", 0); }},
+        {"file holding 1000 whose read fails after two characters",
+         [](const ScratchDir&, const std::string& p) { write_file(p, "1000\n"); },
+         std::strerror(EIO), false,
+         [](const ScratchDir& d) { return faults.fail_reads_of(d / ".skarvolt", 2); }},
+    };
+    for (const UnreadableCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needs_root && geteuid() != 0)
+            continue;
+        ScratchDir dir;
+        const std::string path = dir / ".skarvolt";
+        c.make(dir, path);
+        const auto setup = [&] { return c.in_child ? c.in_child(dir) : std::string(); };
+        const auto look = [&] {
+            faults = {};
+            return describe(path) + "; " + list_dir(dir.path);
+        };
+        const SyncResult before = sync_in_child(path, 0, 0, setup, look);
+        ASSERT_TRUE(before.ran) << before.err;
+        EXPECT_EQ(before.high_score, 0u);
+        EXPECT_EQ(before.err, path + ": " + c.message + "\n");
+
+        const SyncResult after = sync_in_child(path, 45, 30, setup, look);
+        ASSERT_TRUE(after.ran) << after.err;
+        EXPECT_EQ(after.high_score, 45u);
+        EXPECT_EQ(after.err, path + ": " + c.message + "\n");
+        EXPECT_EQ(after.seen, before.seen);
+    }
 }
 
 // Permissions bind every user but root, so as root the merge runs as nobody, in a
@@ -287,10 +442,13 @@ struct ProtectedCase {
     std::uint32_t start_up; // what the start-up merge reads
     bool start_up_reported; // the read itself fails
     bool replaced;          // whether a crash scoring 45 may replace it
+    mode_t dir_mode = 0755;
 };
 
 // Replacing by rename needs only the directory's permission, so a file that the player
-// made read-only (or unreadable) is refused, just as opening it for update would be.
+// made read-only (or unreadable) is refused, just as opening it for update would be. A
+// file the player may update in a directory the player may not write is rewritten in
+// place.
 TEST(HighScoreWrite, FileThePlayerMayNotUpdateIsNeverReplaced)
 {
     const ProtectedCase cases[] = {
@@ -298,6 +456,8 @@ TEST(HighScoreWrite, FileThePlayerMayNotUpdateIsNeverReplaced)
         {"read-only", 0444, 10, false, false},
         {"write-only", 0200, 0, true, false},
         {"no permissions", 0000, 0, true, false},
+        {"read and write, in a directory the player may not write", 0644, 10, false, true, 0555},
+        {"read-only, in a directory the player may not write", 0444, 10, false, false, 0555},
     };
     for (const ProtectedCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -308,6 +468,8 @@ TEST(HighScoreWrite, FileThePlayerMayNotUpdateIsNeverReplaced)
         give_to_nobody(dir.path);
         give_to_nobody(path);
         age(path);
+        const ino_t inode = status(path).st_ino;
+        ASSERT_EQ(chmod(dir.path.c_str(), c.dir_mode), 0);
 
         SyncResult r = sync_in_child(path, 0, 0, become_nobody);
         ASSERT_TRUE(r.ran) << r.err;
@@ -319,12 +481,68 @@ TEST(HighScoreWrite, FileThePlayerMayNotUpdateIsNeverReplaced)
         EXPECT_EQ(r.high_score, 45u);
         EXPECT_EQ(read_file(path), c.replaced ? "45\n" : "10\n");
         EXPECT_EQ(status(path).st_mode & 07777, c.mode);
+        if (c.dir_mode != 0755) {
+            EXPECT_EQ(status(path).st_ino, inode) << "rewritten where it is";
+        }
         if (!c.replaced) {
-            EXPECT_EQ(r.err, (c.start_up_reported ? perror_line(path, EACCES) : "") +
-                                 perror_line(path, EACCES));
+            // One line: a file that could not be read is not written either.
+            EXPECT_EQ(r.err, perror_line(path, EACCES));
             EXPECT_EQ(status(path).st_mtime, OLD_TIME);
+        } else {
+            EXPECT_EQ(r.err, "");
         }
         EXPECT_EQ(list_dir(dir.path), ".skarvolt");
+        chmod(dir.path.c_str(), 0755);
+    }
+}
+
+struct LitterCase {
+    const char* name;
+    bool unnamed_files;  // whether the file system makes unnamed files
+    bool stale_is_ours;  // a regular file left by a killed save, else a directory
+};
+
+// A save killed part-way leaves at most the game's own temporary file, which the next
+// start or save removes; only the score file stays.
+TEST(HighScoreWrite, SavesLeaveNothingButTheScoreFile)
+{
+    const LitterCase cases[] = {
+        {"unnamed temporary file", true, true},
+        {"named temporary file", false, true},
+        {"the temporary file's name taken by something else", true, false},
+    };
+    for (const LitterCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        const std::string path = dir / ".skarvolt";
+        const std::string stale = dir / ".skarvolt.skarvolt-save";
+        write_file(path, "10\n");
+        if (c.stale_is_ours)
+            write_file(stale, "99\n");
+        else
+            ASSERT_EQ(mkdir(stale.c_str(), 0755), 0);
+        const auto setup = [&] {
+            faults.refuse_unnamed = !c.unnamed_files;
+            return std::string();
+        };
+        const auto look = [&] { return std::to_string(faults.unnamed_refused); };
+        const std::string others = c.stale_is_ours ? "" : " .skarvolt.skarvolt-save";
+
+        SyncResult r = sync_in_child(path, 0, 0, setup);
+        ASSERT_TRUE(r.ran) << r.err;
+        EXPECT_EQ(r.high_score, 10u);
+        EXPECT_EQ(list_dir(dir.path), ".skarvolt" + others);
+
+        const ino_t inode = status(path).st_ino;
+        r = sync_in_child(path, 45, 0, setup, look);
+        ASSERT_TRUE(r.ran) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(read_file(path), "45\n");
+        EXPECT_EQ(list_dir(dir.path), ".skarvolt" + others);
+        EXPECT_EQ(r.seen, c.unnamed_files ? "0" : "1");
+        if (!c.stale_is_ours) {
+            EXPECT_EQ(status(path).st_ino, inode) << "rewritten where it is";
+        }
     }
 }
 

@@ -11,7 +11,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include <sched.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -174,6 +176,15 @@ SyncResult sync_in_child(const std::string& path, std::uint32_t score, std::uint
         result.err += "child killed by signal " + std::to_string(WTERMSIG(status)) + "\n";
     close(capture);
     return result;
+}
+
+std::string private_mounts()
+{
+    if (unshare(CLONE_NEWNS) != 0)
+        return std::string("unshare: ") + std::strerror(errno);
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return std::string("private /: ") + std::strerror(errno);
+    return "";
 }
 
 std::string perror_line(const std::string& path, int e)

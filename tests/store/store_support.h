@@ -44,6 +44,10 @@ SyncResult sync_in_child(const std::string& path, std::uint32_t score, std::uint
                          const std::function<std::string()>& setup,
                          const std::function<std::string()>& inspect = {});
 
+// Enters a private mount namespace (root only), for mount tricks in a child that vanish
+// with it. Empty on success, else why it failed.
+std::string private_mounts();
+
 // The perror line for path and errno value e.
 std::string perror_line(const std::string& path, int e);
 

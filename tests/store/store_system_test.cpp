@@ -165,16 +165,6 @@ TEST(HighScoreHome, EmptyHomePutsTheFileInTheRootDirectory)
     EXPECT_EQ(read_file(root + "/.skarvolt"), "45\n");
 }
 
-// Mount tricks need root; in a private mount namespace they vanish with the child.
-std::string private_mounts()
-{
-    if (unshare(CLONE_NEWNS) != 0)
-        return std::string("unshare: ") + std::strerror(errno);
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return std::string("private /: ") + std::strerror(errno);
-    return "";
-}
-
 std::string refuse_writes(const std::string& dir, const char*)
 {
     if (mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
