@@ -5,17 +5,13 @@
 #include <string>
 #include <vector>
 
-#include <algorithm>
-#include <cstdarg>
 #include <functional>
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -26,66 +22,6 @@
 #include "store_support.h"
 
 using namespace store_test;
-
-// Faults injected into the store's system calls. This program's own read() and open()
-// come before the C library's, so the store's calls reach them; unarmed, they pass every
-// call on.
-struct Faults {
-    bool reads_armed = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    std::size_t good_bytes = 0; // handed out before the reads of that file fail
-    bool refuse_unnamed = false; // a file system that makes no unnamed files
-    int unnamed_refused = 0;
-
-    std::string fail_reads_of(const std::string& path, std::size_t after)
-    {
-        struct stat st {};
-        if (stat(path.c_str(), &st) != 0)
-            return "stat " + path + ": " + std::strerror(errno);
-        reads_armed = true;
-        dev = st.st_dev;
-        ino = st.st_ino;
-        good_bytes = after;
-        return "";
-    }
-} faults;
-
-extern "C" ssize_t read(int fd, void* buffer, std::size_t size)
-{
-    struct stat st;
-    if (faults.reads_armed && fstat(fd, &st) == 0 && st.st_dev == faults.dev
-        && st.st_ino == faults.ino) {
-        if (faults.good_bytes == 0) {
-            errno = EIO;
-            return -1;
-        }
-        size = std::min(size, faults.good_bytes);
-        const ssize_t n = syscall(SYS_read, fd, buffer, size);
-        if (n > 0)
-            faults.good_bytes -= static_cast<std::size_t>(n);
-        return n;
-    }
-    return syscall(SYS_read, fd, buffer, size);
-}
-
-extern "C" int open(const char* path, int flags, ...)
-{
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
-    if (faults.refuse_unnamed && (flags & O_TMPFILE) == O_TMPFILE) {
-        ++faults.unnamed_refused;
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    return static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, flags, mode));
-}
-
 
 namespace {
 

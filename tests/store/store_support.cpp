@@ -1,6 +1,7 @@
 #include "store_support.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +13,9 @@
 #include <vector>
 
 #include <sched.h>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -54,6 +57,20 @@ void merge(const std::string& path, std::uint32_t score, std::uint32_t high_scor
 }
 
 } // namespace
+
+Faults faults;
+
+std::string Faults::fail_reads_of(const std::string& path, std::size_t after)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return "stat " + path + ": " + std::strerror(errno);
+    reads_armed = true;
+    dev = st.st_dev;
+    ino = st.st_ino;
+    good_bytes = after;
+    return "";
+}
 
 ScratchDir::ScratchDir()
 {
@@ -104,6 +121,11 @@ std::string list_dir(const std::string& dir)
     for (const auto& name : names)
         joined += (joined.empty() ? "" : " ") + name;
     return joined;
+}
+
+void sync_score(const std::string& path, std::uint32_t score)
+{
+    merge(path, score, game.high_score);
 }
 
 SyncResult sync_here(const std::string& path, std::uint32_t score, std::uint32_t high_score)
@@ -193,3 +215,40 @@ std::string perror_line(const std::string& path, int e)
 }
 
 } // namespace store_test
+
+using store_test::faults;
+
+extern "C" ssize_t read(int fd, void* buffer, std::size_t size)
+{
+    struct stat st;
+    if (faults.reads_armed && fstat(fd, &st) == 0 && st.st_dev == faults.dev
+        && st.st_ino == faults.ino) {
+        if (faults.good_bytes == 0) {
+            errno = EIO;
+            return -1;
+        }
+        size = std::min(size, faults.good_bytes);
+        const ssize_t n = syscall(SYS_read, fd, buffer, size);
+        if (n > 0)
+            faults.good_bytes -= static_cast<std::size_t>(n);
+        return n;
+    }
+    return syscall(SYS_read, fd, buffer, size);
+}
+
+extern "C" int open(const char* path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
+    if (faults.refuse_unnamed && (flags & O_TMPFILE) == O_TMPFILE) {
+        ++faults.unnamed_refused;
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+}

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,13 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "game/state.h"
+#include "store/high_score.h"
 #include "store_support.h"
 
 using namespace store_test;
@@ -229,6 +233,125 @@ TEST(HighScoreReplace, DiskThatRefusesKeepsTheOldFile)
                 before ? ".skarvolt" + (others.empty() ? "" : " " + others) : others;
             EXPECT_EQ(r.seen, (before ? std::string(before) : "none\n") + listing);
         }
+    }
+}
+
+// Children that wait at a gate and merge their score when it opens: games whose runs
+// crash at the same moment.
+pid_t merge_at_gate(int gate, const std::string& path, std::uint32_t score)
+{
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(20);
+        char go;
+        if (read(gate, &go, 1) != 1)
+            _exit(2);
+        sync_score(path, score);
+        _exit(0);
+    }
+    return child;
+}
+
+bool exited_cleanly(pid_t child)
+{
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(HighScoreTogether, TwoGamesCrashingAtOnceKeepTheHigherScore)
+{
+    ScratchDir dir;
+    const std::string path = dir / ".skarvolt";
+    int lost = 0;
+    for (std::uint32_t round = 1; round <= 300; ++round) {
+        const std::uint32_t base = round * 10;
+        write_file(path, std::to_string(base) + "\n");
+        int gate[2];
+        ASSERT_EQ(pipe(gate), 0);
+        // Which of the two comes first is left to chance; so is the higher score.
+        const pid_t a = merge_at_gate(gate[0], path, base + 1 + round % 2);
+        const pid_t b = merge_at_gate(gate[0], path, base + 2 - round % 2);
+        ASSERT_EQ(write(gate[1], "gg", 2), 2);
+        close(gate[0]);
+        close(gate[1]);
+        ASSERT_TRUE(exited_cleanly(a));
+        ASSERT_TRUE(exited_cleanly(b));
+        const std::string held = read_file(path);
+        ASSERT_TRUE(held == std::to_string(base + 1) + "\n" || held == std::to_string(base + 2) + "\n")
+            << "round " << round << ": " << held;
+        lost += held != std::to_string(base + 2) + "\n";
+    }
+    EXPECT_EQ(lost, 0) << "rounds in which the higher score was overwritten";
+    EXPECT_EQ(list_dir(dir.path), ".skarvolt");
+}
+
+// Two games saving ever better scores, one the odd and one the even ones, with and
+// without unnamed files: the file ends with the best of all.
+TEST(HighScoreTogether, RisingScoresOfTwoGamesEndWithTheHighest)
+{
+    constexpr std::uint32_t SAVES = 400;
+    for (const bool unnamed : {true, false}) {
+        SCOPED_TRACE(unnamed ? "unnamed temporary files" : "named temporary files");
+        ScratchDir dir;
+        const std::string path = dir / ".skarvolt";
+        std::fflush(nullptr);
+        pid_t games[2];
+        for (std::uint32_t g = 0; g < 2; ++g) {
+            games[g] = fork();
+            if (games[g] == 0) {
+                alarm(60);
+                faults.refuse_unnamed = !unnamed;
+                game.high_score = 0;
+                for (std::uint32_t i = 1; i <= SAVES; ++i)
+                    sync_score(path, 2 * i - g);
+                _exit(0);
+            }
+        }
+        EXPECT_TRUE(exited_cleanly(games[0]));
+        EXPECT_TRUE(exited_cleanly(games[1]));
+        EXPECT_EQ(read_file(path), std::to_string(2 * SAVES) + "\n");
+        EXPECT_EQ(list_dir(dir.path), ".skarvolt");
+    }
+}
+
+// Saves killed at random moments keep the old number whole, and whatever they leave,
+// one start of the game clears.
+TEST(HighScoreTogether, SavesKilledPartWayLeaveTheFileWholeAndNothingElse)
+{
+    std::mt19937 chance(std::random_device{}());
+    std::uniform_int_distribution<long> pause_ns(0, 3'000'000);
+    for (const bool unnamed : {true, false}) {
+        SCOPED_TRACE(unnamed ? "unnamed temporary files" : "named temporary files");
+        ScratchDir dir;
+        const std::string path = dir / ".skarvolt";
+        write_file(path, "1\n");
+        std::uint32_t last = 1;
+        for (int kill_number = 0; kill_number < 30; ++kill_number) {
+            std::fflush(nullptr);
+            const pid_t saver = fork();
+            if (saver == 0) {
+                faults.refuse_unnamed = !unnamed;
+                game.high_score = 0;
+                for (std::uint32_t score = last + 1;; ++score)
+                    sync_score(path, score);
+            }
+            const struct timespec pause = {0, pause_ns(chance)};
+            nanosleep(&pause, nullptr);
+            kill(saver, SIGKILL);
+            waitpid(saver, nullptr, 0);
+            const std::string held = read_file(path);
+            ASSERT_TRUE(!held.empty() && held.back() == '\n'
+                        && held.find_first_not_of("0123456789") == held.size() - 1)
+                << "after kill " << kill_number << ": [" << held << "]";
+            const std::uint32_t now = static_cast<std::uint32_t>(std::stoul(held));
+            ASSERT_GE(now, last);
+            last = now;
+        }
+        const SyncResult start = sync_in_child(path, 0, 0, [] { return std::string(); });
+        ASSERT_TRUE(start.ran) << start.err;
+        EXPECT_EQ(start.high_score, last);
+        EXPECT_EQ(list_dir(dir.path), ".skarvolt");
     }
 }
 
