@@ -535,10 +535,10 @@ Game::Game(Sandbox& box, GameOptions options, XServer* server) : server_(server)
 
     // The game finds its home in the password database; make the current user's entry
     // point into the sandbox.
-    const uid_t uid = ::getuid();
-    const gid_t gid = ::getgid();
-    const passwd* user = ::getpwuid(uid);
-    const group* group_entry = ::getgrgid(gid);
+    const uid_t uid = options.user ? options.user->first : ::getuid();
+    const gid_t gid = options.user ? options.user->second : ::getgid();
+    const passwd* user = options.user ? nullptr : ::getpwuid(uid);
+    const group* group_entry = options.user ? nullptr : ::getgrgid(gid);
     const std::string user_name = user ? user->pw_name : "player";
     const std::string group_name = group_entry ? group_entry->gr_name : "player";
     Sandbox::write(box.path("passwd"), user_name + ":x:" + std::to_string(uid) + ":" +
@@ -564,6 +564,10 @@ Game::Game(Sandbox& box, GameOptions options, XServer* server) : server_(server)
     };
     if (server_)
         env.push_back("DISPLAY=" + server_->name());
+    if (options.passwd_bound)
+        std::erase_if(env, [](const std::string& e) {
+            return e.starts_with("LD_PRELOAD=") || e.starts_with("NSS_WRAPPER_");
+        });
     for (const std::string& extra : options.env) {
         const std::string key = extra.substr(0, extra.find('=') + 1);
         std::erase_if(env, [&](const std::string& e) { return e.starts_with(key); });
@@ -579,8 +583,13 @@ Game::Game(Sandbox& box, GameOptions options, XServer* server) : server_(server)
     for (const BindMount& m : options.mounts)
         binds.push_back({m.source, m.target, m.read_only,
                          m.read_only ? kept_mount_flags(m.source) | MS_RDONLY : 0});
-    if (!binds.empty() && !private_mounts_available())
-        fail("a private mount namespace needs root");
+    if (options.passwd_bound) {
+        binds.push_back({box.path("passwd"), "/etc/passwd"});
+        binds.push_back({box.path("group"), "/etc/group"});
+    }
+    const bool own_namespace = !binds.empty() || options.in_namespace;
+    if ((own_namespace || options.user) && !private_mounts_available())
+        fail("a private mount namespace or another user needs root");
 
     out_path_ = box.path("game" + std::to_string(number) + ".out");
     err_path_ = box.path("game" + std::to_string(number) + ".err");
@@ -593,7 +602,7 @@ Game::Game(Sandbox& box, GameOptions options, XServer* server) : server_(server)
         const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
         ::dup2(err, 2);
-        if (!binds.empty()) {
+        if (own_namespace) {
             if (::unshare(CLONE_NEWNS) != 0 ||
                 ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
                 child_fail("private mount namespace");
@@ -608,6 +617,23 @@ Game::Game(Sandbox& box, GameOptions options, XServer* server) : server_(server)
                 }
             }
         }
+        if (options.in_namespace) {
+            const std::string problem = options.in_namespace();
+            if (!problem.empty()) {
+                child_fail(problem.c_str());
+                ::_exit(126);
+            }
+        }
+        if (options.user && (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0 ||
+                             ::setresuid(uid, uid, uid) != 0)) {
+            child_fail("becoming the player");
+            ::_exit(126);
+        }
+        for (const int fd : {out, err})
+            if (fd > 2)
+                ::close(fd);
+        for (const int fd : options.closed)
+            ::close(fd);
         ::execve(program.c_str(), argv.data(), envp.data());
         child_fail("exec");
         ::_exit(127);

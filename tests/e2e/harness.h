@@ -26,6 +26,7 @@
 #include <ostream>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -147,7 +148,8 @@ struct BindMount {
 };
 
 // The random device the game sees. Anything but System runs the game in a private
-// mount namespace, which needs root; see private_mounts_available().
+// mount namespace, which needs root; see private_mounts_available(). So do mounts,
+// passwd_bound, user and in_namespace below.
 enum class RandomDevice {
     System,     // the machine's /dev/random
     File,       // GameOptions::random_file bound over /dev/random (8 bytes choose the seed)
@@ -164,6 +166,16 @@ struct GameOptions {
     RandomDevice random = RandomDevice::System;
     std::string random_file{};
     std::vector<BindMount> mounts{};    // further binds in the private mount namespace
+    // The user and group the game runs as (root only); its password entry names them.
+    std::optional<std::pair<uid_t, gid_t>> user{};
+    // The password entry comes from files bound over /etc/passwd and /etc/group in a
+    // private mount namespace, not through nss_wrapper, whose open files would take the
+    // place of a closed standard descriptor.
+    bool passwd_bound = false;
+    std::vector<int> closed{};          // standard descriptors the game starts without
+    // Runs in the game's process, in its private mount namespace, right before it
+    // becomes the game: nodes and mounts of the test's own. Returns what failed, or "".
+    std::function<std::string()> in_namespace{};
 };
 
 struct ExitStatus {

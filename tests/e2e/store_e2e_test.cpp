@@ -7,7 +7,10 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include "harness.h"
 #include "picture.h"
@@ -147,6 +150,131 @@ TEST(HighScoreFile, ReadOnlyHomeKeepsTheOldFileAndStillShowsTheScore)
     EXPECT_EQ(game.err(), perror_line(box.score_file(), EROFS));
     quit(x, game);
     EXPECT_EQ(Sandbox::read(box.score_file()), "10\n");
+    EXPECT_EQ(Sandbox::list(box.home()), std::vector<std::string>{".skarvolt"});
+}
+
+// A held run from the title screen, for a game whose score file is not the harness's to
+// watch: the crash shows when the burst does. The button stays down.
+Image crash_of_held_run(XServer& x, Game& game)
+{
+    const Window w = game.window();
+    x.settled_image(w, e2e::shows_text);
+    x.press(200, 150);
+    return x.settled_image(w, e2e::shows_burst_above);
+}
+
+// What a node is: the game must leave it as it was.
+std::string node_kind(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::string("cannot stat: ") + std::strerror(errno);
+    if (S_ISCHR(st.st_mode))
+        return "device " + std::to_string(major(st.st_rdev)) + "," + std::to_string(minor(st.st_rdev));
+    if (S_ISFIFO(st.st_mode))
+        return "fifo";
+    return "file of " + std::to_string(st.st_size) + " bytes";
+}
+
+struct OddFileCase {
+    const char* name;
+    bool needs_root;
+    std::string expected_kind;
+};
+
+// A FIFO in the file's place once hung the game before its window showed, and a link
+// to a device had the device replaced by a file. Neither is opened in a way that waits,
+// nor ever written: each start and crash says so in one line, and the game plays on.
+TEST(HighScoreFile, NoRegularFileIsNeitherWaitedOnNorReplaced)
+{
+    const OddFileCase cases[] = {
+        {"FIFO", false, "fifo"},
+        {"link to a null device", true, "device 1,3"},
+    };
+    for (const OddFileCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needs_root && !e2e::private_mounts_available())
+            continue;
+        XServer x;
+        Sandbox box;
+        // The device lives in a tmpfs of the game's own, so a faulty save harms only it,
+        // and is seen through the game's root while it runs.
+        const std::string devices = box.path("dev");
+        GameOptions options;
+        std::string node = box.score_file();
+        if (c.needs_root) {
+            ASSERT_EQ(::mkdir(devices.c_str(), 0755), 0);
+            node = devices + "/null";
+            ASSERT_EQ(::symlink(node.c_str(), box.score_file().c_str()), 0);
+            options.in_namespace = [devices] {
+                if (::mount("tmpfs", devices.c_str(), "tmpfs", 0, "size=64k") != 0)
+                    return std::string("tmpfs");
+                if (::mknod((devices + "/null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0)
+                    return std::string("mknod");
+                return std::string();
+            };
+        } else {
+            ASSERT_EQ(::mkfifo(node.c_str(), 0644), 0);
+        }
+        const std::string line = box.score_file() + ": Not a regular file\n";
+
+        Game game(box, options, &x);
+        crash_of_held_run(x, game);
+        x.release();
+        const std::string seen = "/proc/" + std::to_string(game.pid()) + "/root" + node;
+        EXPECT_EQ(node_kind(seen), c.expected_kind);
+        EXPECT_EQ(game.err(), line + line) << "one line at the start, one at the crash";
+        quit(x, game);
+        EXPECT_EQ(Sandbox::list(box.home()), std::vector<std::string>{".skarvolt"});
+    }
+}
+
+// Started with standard descriptors closed, the game's first line about its missing file
+// once went into whatever took descriptor 2: its connection to the display. The password
+// entry comes from a file bound over the system's, so nothing of the test's opens a
+// descriptor in the game.
+TEST(HighScoreFile, ClosedStandardDescriptorsKeepTheDisplayClean)
+{
+    if (!e2e::private_mounts_available())
+        GTEST_SKIP() << "needs root for a password file of its own";
+    for (const std::vector<int>& closed : {std::vector<int>{2}, std::vector<int>{0, 1, 2}}) {
+        SCOPED_TRACE("closed: " + std::to_string(closed.size()));
+        XServer x;
+        Sandbox box;
+        Game game(box, {.passwd_bound = true, .closed = closed}, &x);
+        e2e::held_run_crash(x, game, box);
+        x.release();
+        quit(x, game);
+        EXPECT_EQ(Sandbox::read(box.score_file()), "45\n");
+        EXPECT_EQ(Sandbox::list(box.home()), std::vector<std::string>{".skarvolt"});
+    }
+}
+
+// A score file the player may write, in a home the player may not (owned by root): no
+// file can be made beside it, so it is rewritten where it is.
+TEST(HighScoreFile, WritableFileInAHomeThePlayerCannotWriteIsUpdatedInPlace)
+{
+    if (!e2e::private_mounts_available())
+        GTEST_SKIP() << "needs root to play as another user";
+    constexpr uid_t NOBODY = 65534;
+    XServer x;
+    Sandbox box;
+    ASSERT_EQ(::chmod(box.dir().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(box.home().c_str(), 0755), 0);
+    Sandbox::write(box.score_file(), "10\n");
+    ASSERT_EQ(::chown(box.score_file().c_str(), NOBODY, NOBODY), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(box.score_file().c_str(), &before), 0);
+
+    Game game(box, {.user = std::pair{NOBODY, gid_t{NOBODY}}}, &x);
+    e2e::held_run_crash(x, game, box);
+    x.release();
+    EXPECT_EQ(game.err(), "");
+    quit(x, game);
+    struct stat after {};
+    ASSERT_EQ(::stat(box.score_file().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_uid, NOBODY);
     EXPECT_EQ(Sandbox::list(box.home()), std::vector<std::string>{".skarvolt"});
 }
 
