@@ -1,0 +1,62 @@
+// What the crash tick pays for the score file: a crash that beats the stored number
+// (lock, read, write, flush to disk, rename) and one that does not (lock and read). The
+// file lives in a scratch directory under $TMPDIR (or /tmp), so its disk decides.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include "game/state.h"
+#include "store/high_score.h"
+
+namespace {
+
+struct ScratchFile {
+    ScratchFile()
+    {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/skarvolt-bench.XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            std::abort();
+        dir = pattern;
+        std::snprintf(game.score_path, sizeof game.score_path, "%s/%s", dir.c_str(),
+                      SCORE_FILE_NAME);
+        std::FILE* file = std::fopen(game.score_path, "w");
+        if (!file || std::fputs("0\n", file) < 0 || std::fclose(file) != 0)
+            std::abort();
+    }
+    ~ScratchFile()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    std::string dir;
+};
+
+void BM_save(benchmark::State& state)
+{
+    ScratchFile file;
+    game.high_score = 0;
+    for (auto _ : state) {
+        game.score = game.high_score + 1;
+        sync_high_score();
+    }
+}
+BENCHMARK(BM_save)->Unit(benchmark::kMicrosecond);
+
+void BM_crash_below_the_best(benchmark::State& state)
+{
+    ScratchFile file;
+    game.score = 1000;
+    game.high_score = 0;
+    sync_high_score();
+    game.score = 45;
+    for (auto _ : state)
+        sync_high_score();
+}
+BENCHMARK(BM_crash_below_the_best)->Unit(benchmark::kMicrosecond);
+
+} // namespace
