@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mman.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -353,6 +354,24 @@ TEST(HighScoreTogether, SavesKilledPartWayLeaveTheFileWholeAndNothingElse)
         EXPECT_EQ(start.high_score, last);
         EXPECT_EQ(list_dir(dir.path), ".skarvolt");
     }
+}
+
+// Something that holds the file's lock and never lets go delays a crash by two seconds
+// at most: the crash says so, keeps its score in memory, and writes nothing.
+TEST(HighScoreTogether, ALockHeldForeverDelaysTheCrashButNeverHangsIt)
+{
+    ScratchDir dir;
+    const std::string path = dir / ".skarvolt";
+    write_file(path, "10\n");
+    const int holder = open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    const SyncResult r = sync_in_child(path, 45, 0, [] { return std::string(); });
+    close(holder);
+    ASSERT_TRUE(r.ran) << r.err;
+    EXPECT_EQ(r.high_score, 45u);
+    EXPECT_EQ(r.err, perror_line(path, EWOULDBLOCK));
+    EXPECT_EQ(read_file(path), "10\n");
+    EXPECT_EQ(list_dir(dir.path), ".skarvolt");
 }
 
 } // namespace
