@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+
+#include "app/shell.h"
 #include "sim/replay.h"
 
 namespace {
@@ -12,8 +15,10 @@ namespace {
 constexpr char USAGE[] =
     "usage: skarvolt-sim [--seed N] [SCRIPT]\n"
     "Replays SCRIPT (standard input when absent or \"-\") through the game, without a window.\n"
-    "  --seed N  seed of the random generator, 0 to 18446744073709551615 (default 1)\n"
+    "  --seed N      seed of the random generator, 0 to 18446744073709551615 (default 1)\n"
+    "  -v, --version print the version\n"
     "Script: one event per line; blank lines and text from \"#\" on are ignored.\n"
+    "  seed N            seeds the generator; only as the first event, and not with --seed\n"
     "  press | release   a mouse button goes down | up\n"
     "  tick [N]          N tick periods pass (default 1; 0 passes none)\n"
     "  frame             the window is redrawn\n"
@@ -41,6 +46,7 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
 
     std::uint64_t seed = 1;
+    bool seed_chosen = false;
     const char* path = nullptr;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -57,11 +63,16 @@ int main(int argc, char** argv)
         } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
             std::fputs(USAGE, stdout);
             return 0;
+        } else if (std::strcmp(arg, "-v") == 0 || std::strcmp(arg, "--version") == 0) {
+            std::printf("Skarvolt %s\n", VERSION);
+            return 0;
         } else if (std::strcmp(arg, "--seed") == 0) {
+            seed_chosen = true;
             if (i + 1 == argc)
                 return bad_usage("--seed needs a number", "");
             seed_text = argv[++i];
         } else if (std::strncmp(arg, "--seed=", 7) == 0) {
+            seed_chosen = true;
             seed_text = arg + 7;
         } else {
             return bad_usage("unknown option: ", arg);
@@ -85,8 +96,14 @@ int main(int argc, char** argv)
         name = path;
     }
 
+    // Files and pipes alike are read a line at a time, but only a file is sure to have
+    // its next line ready; on anything else the answer must not wait in the buffer.
+    struct stat input {};
+    const bool from_file = fstat(fileno(script), &input) == 0 && S_ISREG(input.st_mode);
+
     start_replay(seed);
-    const int status = replay(script, name, stdout);
+    const int status = replay(script, name, stdout,
+                              {.seed_chosen = seed_chosen, .flush_each_line = !from_file});
     if (script != stdin)
         std::fclose(script);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

@@ -11,6 +11,7 @@
 #include "game/run.h"
 #include "game/state.h"
 #include "sim/headless_gl.h"
+#include "sim/trace.h"
 
 namespace {
 
@@ -35,15 +36,6 @@ bool next_word(const char** text, char* word, int size)
     word[n] = '\0';
     *text = p;
     return true;
-}
-
-void write_tick(std::FILE* out)
-{
-    std::fprintf(out, "%u %.9g %.9g %.9g %.9g\n", game.score, static_cast<double>(game.trail[0]),
-                 static_cast<double>(game.velocity), static_cast<double>(game.tunnel_center[0]),
-                 static_cast<double>(game.obstacle_center[0]));
-    if (game.state & CRASHED)
-        std::fprintf(out, "crash %u\n", game.score);
 }
 
 // Writes the escaped form of byte c into out (at least ESCAPED_BYTE_MAX + 1 bytes).
@@ -160,7 +152,7 @@ bool parse_event(const char* line, Event* event, char* reason, int size)
     char extra[MAX_EVENT_LINE + 1];
     // A word as the message shows it.
     char shown[MAX_EVENT_LINE * ESCAPED_BYTE_MAX + 1];
-    *event = {EventKind::NONE, 0};
+    *event = {EventKind::NONE, 0, 0};
     if (!next_word(&line, name, sizeof name))
         return true;
     const bool has_count = next_word(&line, count, sizeof count);
@@ -192,20 +184,43 @@ bool parse_event(const char* line, Event* event, char* reason, int size)
         }
         return true;
     }
+    if (std::strcmp(name, "seed") == 0) {
+        event->kind = EventKind::SEED;
+        if (!has_count) {
+            std::snprintf(reason, size, "\"seed\" needs a number");
+            return false;
+        }
+        if (!parse_count(count, &event->seed)) {
+            escape_text(count, shown, sizeof shown);
+            std::snprintf(reason, size,
+                          "seed \"%s\" is not a whole number from 0 to 18446744073709551615",
+                          shown);
+            return false;
+        }
+        return true;
+    }
     std::snprintf(reason, size, "unknown event \"%s\"", shown);
     return false;
 }
 
+void seed_generator(std::uint64_t seed)
+{
+    // The same narrowing as the game's own seeding.
+    random_seed(&game_random, static_cast<std::uint32_t>(seed));
+}
+
 void start_replay(std::uint64_t seed)
 {
-    // The same narrowing as the game's own seeding, and the window the game opens with.
-    random_seed(&game_random, static_cast<std::uint32_t>(seed));
+    // Seeded, and in the window the game opens with.
+    seed_generator(seed);
     on_reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
     start_game();
 }
 
-void run_event(const Event& event, std::FILE* out)
+void run_event(const Event& event, std::FILE* out, TickWriter write)
 {
+    if (write == nullptr)
+        write = write_tick;
     switch (event.kind) {
     case EventKind::NONE:
         break;
@@ -219,16 +234,20 @@ void run_event(const Event& event, std::FILE* out)
         // Once a run has crashed no tick is pending, so the rest of the periods pass
         // without anything to do.
         for (std::uint64_t i = 0; i < event.ticks && fire_pending_tick(); ++i)
-            write_tick(out);
+            write(out);
         break;
     case EventKind::FRAME:
         on_display();
         break;
+    case EventKind::SEED:
+        seed_generator(event.seed);
+        break;
     }
 }
 
-int replay(std::FILE* script, const char* name, std::FILE* out)
+int replay(std::FILE* script, const char* name, std::FILE* out, const ReplayOptions& options)
 {
+    bool played = false; // an event other than a blank line has run
     char line[MAX_EVENT_LINE + 1];
     // The longest word, escaped, and the words around it.
     char reason[MAX_EVENT_LINE * ESCAPED_BYTE_MAX + 96];
@@ -237,14 +256,26 @@ int replay(std::FILE* script, const char* name, std::FILE* out)
         ++number;
         read = read_line(script, line, reason, sizeof reason);
         Event event;
-        if (read == LineRead::BAD || !parse_event(line, &event, reason, sizeof reason)) {
+        bool ok = read != LineRead::BAD && parse_event(line, &event, reason, sizeof reason);
+        // The seed decides the whole tunnel, so it is chosen once, before anything has
+        // drawn a random number.
+        if (ok && event.kind == EventKind::SEED && (options.seed_chosen || played)) {
+            std::snprintf(reason, sizeof reason, "%s",
+                          options.seed_chosen ? "\"seed\" and --seed both choose the seed"
+                                              : "\"seed\" must come before every other event");
+            ok = false;
+        }
+        if (!ok) {
             std::fflush(out);
             std::fputs("skarvolt-sim: ", stderr);
             put_escaped(name, stderr);
             std::fprintf(stderr, ": line %lu: %s\n", number, reason);
             return EXIT_BAD_INPUT;
         }
-        run_event(event, out);
+        run_event(event, out, options.write_tick);
+        played = played || event.kind != EventKind::NONE;
+        if (options.flush_each_line)
+            std::fflush(out);
     }
     return 0;
 }
