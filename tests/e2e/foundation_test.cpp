@@ -8,12 +8,17 @@
 
 #include "harness.h"
 #include "picture.h"
+#include "support/files.h"
+#include "support/mounts.h"
 
 namespace {
 
 using e2e::Game;
 using e2e::Sandbox;
 using e2e::XServer;
+using test_support::list_dir;
+using test_support::read_file;
+using test_support::write_file;
 
 int lines_starting_with(const std::string& text, const std::string& prefix)
 {
@@ -48,7 +53,7 @@ TEST(VersionOption, PrintsOnceAndExitsWithoutDisplayOrHome)
         EXPECT_TRUE(status->ok()) << *status;
         EXPECT_EQ(game.out(), "Skarvolt 1.0\n");
         EXPECT_EQ(game.err(), "") << "no home lookup, no file, no window";
-        EXPECT_TRUE(Sandbox::list(box.home()).empty());
+        EXPECT_TRUE(list_dir(box.home()).empty());
     }
 }
 
@@ -116,7 +121,7 @@ TEST(QuitKeys, EndTheGameWithStatusZeroOnTitleScreenAndDuringARun)
         for (const bool during_run : {false, true}) {
             SCOPED_TRACE(std::string(key) + (during_run ? " during a run" : " on the title"));
             Sandbox box;
-            Sandbox::write(box.score_file(), "10\n");
+            write_file(box.score_file(), "10\n");
             Game game(box, {}, &x);
             const Window w = game.window();
             if (during_run) {
@@ -129,7 +134,7 @@ TEST(QuitKeys, EndTheGameWithStatusZeroOnTitleScreenAndDuringARun)
             ASSERT_TRUE(status) << "still running after " << key;
             EXPECT_TRUE(status->ok()) << *status;
             // Quitting saves nothing, not even a run that would beat the stored best.
-            EXPECT_EQ(Sandbox::read(box.score_file()), "10\n");
+            EXPECT_EQ(read_file(box.score_file()), "10\n");
         }
 }
 
@@ -159,7 +164,7 @@ TEST(Run, HeldPressClimbsOutOfTheTopAtScore45)
     Sandbox box;
     Game game(box, {}, &x);
     e2e::held_run_crash(x, game, box); // waits for the score file to say 45
-    EXPECT_EQ(Sandbox::read(box.score_file()), "45\n");
+    EXPECT_EQ(read_file(box.score_file()), "45\n");
     EXPECT_TRUE(game.running()) << "a crash does not end the program";
 }
 
@@ -167,18 +172,18 @@ TEST(Run, HeldPressClimbsOutOfTheTopAtScore45)
 // and draws the same burst; a seed read from the device gives another burst.
 TEST(RandomDevice, UnopenableOrEmptyMeansSeedOne)
 {
-    if (!e2e::private_mounts_available())
+    if (!test_support::private_mounts_available())
         GTEST_SKIP() << "needs root for a private mount namespace";
     XServer x;
     Sandbox seeds;
     const std::string empty = seeds.path("empty"), one = seeds.path("one"), two = seeds.path("two");
-    Sandbox::write(empty, "");
+    write_file(empty, "");
     e2e::write_seed(one, 1);
     e2e::write_seed(two, 2);
 
     auto crash_picture = [&](e2e::RandomDevice device, const std::string& file, std::string* err) {
         Sandbox box;
-        Sandbox::write(box.score_file(), "0\n"); // keeps the missing-file line off stderr
+        write_file(box.score_file(), "0\n"); // keeps the missing-file line off stderr
         Game game(box, {.random = device, .random_file = file}, &x);
         const e2e::Image picture = e2e::held_run_crash(x, game, box);
         x.release();

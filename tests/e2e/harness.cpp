@@ -15,20 +15,22 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <glob.h>
 #include <poll.h>
-#include <pwd.h>
-#include <grp.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/files.h"
+#include "support/mounts.h"
+#include "support/passwd.h"
+
 namespace e2e {
+
+using test_support::Bind;
+using test_support::errno_text;
 
 namespace {
 
@@ -42,11 +44,6 @@ constexpr Millis SERVER_STOP_TIMEOUT{5000};
     throw std::runtime_error(what);
 }
 
-std::string errno_text(const std::string& what)
-{
-    return what + ": " + std::strerror(errno);
-}
-
 // Xlib's default handler ends the process on any error; a window that vanished between
 // two calls must only fail the call.
 int last_x_error = 0;
@@ -58,7 +55,7 @@ int record_x_error(Display*, XErrorEvent* event)
 
 std::string file_text(const std::string& path)
 {
-    return Sandbox::read(path).value_or("");
+    return test_support::read_file(path).value_or("");
 }
 
 std::string base_name(const std::string& path)
@@ -67,16 +64,23 @@ std::string base_name(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Writes in the child between fork and exec, where only plain system calls are safe.
-void child_fail(const char* what)
+// Writes "e2e harness: what[: reason]" in the child between fork and exec, where only
+// plain system calls are safe.
+void child_say(const char* what, const char* reason)
 {
-    const char* reason = std::strerror(errno);
     const char prefix[] = "e2e harness: ";
     (void)!::write(2, prefix, sizeof prefix - 1);
     (void)!::write(2, what, std::strlen(what));
-    (void)!::write(2, ": ", 2);
-    (void)!::write(2, reason, std::strlen(reason));
+    if (reason) {
+        (void)!::write(2, ": ", 2);
+        (void)!::write(2, reason, std::strlen(reason));
+    }
     (void)!::write(2, "\n", 1);
+}
+
+void child_fail(const char* what)
+{
+    child_say(what, std::strerror(errno));
 }
 
 // Forks a child that dies with the test process and reads nothing.
@@ -101,44 +105,6 @@ std::vector<char*> c_strings(std::vector<std::string>& strings)
     out.push_back(nullptr);
     return out;
 }
-
-std::string nss_wrapper_library()
-{
-    glob_t found{};
-    std::string path;
-    if (::glob("/usr/lib/*/libnss_wrapper.so", 0, nullptr, &found) == 0 && found.gl_pathc > 0)
-        path = found.gl_pathv[0];
-    ::globfree(&found);
-    if (path.empty() && ::access("/usr/lib/libnss_wrapper.so", R_OK) == 0)
-        path = "/usr/lib/libnss_wrapper.so";
-    if (path.empty())
-        fail("libnss_wrapper.so not found (package libnss-wrapper)");
-    return path;
-}
-
-// Mount flags that a remount of a bind of `path` has to keep.
-unsigned long kept_mount_flags(const std::string& path)
-{
-    struct statvfs info{};
-    if (::statvfs(path.c_str(), &info) != 0)
-        fail(errno_text("statvfs " + path));
-    unsigned long flags = 0;
-    if (info.f_flag & ST_NOSUID) flags |= MS_NOSUID;
-    if (info.f_flag & ST_NODEV) flags |= MS_NODEV;
-    if (info.f_flag & ST_NOEXEC) flags |= MS_NOEXEC;
-    if (info.f_flag & ST_RDONLY) flags |= MS_RDONLY;
-    if (info.f_flag & ST_NOATIME) flags |= MS_NOATIME;
-    if (info.f_flag & ST_NODIRATIME) flags |= MS_NODIRATIME;
-    if (info.f_flag & ST_RELATIME) flags |= MS_RELATIME;
-    return flags;
-}
-
-struct Bind {
-    std::string source;
-    std::string target;
-    bool remount = false;
-    unsigned long remount_flags = 0;
-};
 
 int channel_shift(unsigned long mask)
 {
@@ -418,7 +384,11 @@ Image XServer::wait_for_image(Window w, const std::function<bool(const Image&)>&
     Image image;
     if (wait_until([&] { image = grab(w); return !ready || ready(image); }, timeout))
         return image;
-    const std::string saved = "e2e-last-picture-" + std::to_string(::getpid()) + ".ppm";
+    // Kept in the build tree, beside ctest's own records, never where the test ran.
+    std::error_code ignored;
+    std::filesystem::create_directories(SKARVOLT_E2E_PICTURES, ignored);
+    const std::string saved = std::string(SKARVOLT_E2E_PICTURES) + "/e2e-last-picture-" +
+                              std::to_string(::getpid()) + ".ppm";
     image.save_ppm(saved);
     fail("the window never showed the expected picture; the last one is in " + saved);
 }
@@ -440,48 +410,10 @@ Image XServer::settled_image(Window w, const std::function<bool(const Image&)>& 
 
 // ---------------------------------------------------------------- Sandbox
 
-Sandbox::Sandbox()
+Sandbox::Sandbox() : scratch_("e2e"), home_(path("home"))
 {
-    char dir_template[] = "/tmp/skarvolt-e2e-XXXXXX";
-    if (!::mkdtemp(dir_template))
-        fail(errno_text("mkdtemp"));
-    dir_ = dir_template;
-    home_ = path("home");
     if (::mkdir(home_.c_str(), 0755) != 0)
         fail(errno_text("mkdir " + home_));
-}
-
-Sandbox::~Sandbox()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-}
-
-void Sandbox::write(const std::string& path, const std::string& content)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << content;
-    if (!file.flush())
-        fail("cannot write " + path);
-}
-
-std::optional<std::string> Sandbox::read(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return std::nullopt;
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-std::vector<std::string> Sandbox::list(const std::string& directory)
-{
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(directory, error))
-        names.push_back(entry.path().filename().string());
-    return names;
 }
 
 // ---------------------------------------------------------------- Game
@@ -492,152 +424,184 @@ const char* game_binary()
     return chosen && *chosen ? chosen : SKARVOLT_GAME_BINARY;
 }
 
-bool private_mounts_available()
-{
-    static const bool available = [] {
-        if (::geteuid() != 0)
-            return false;
-        const pid_t child = ::fork();
-        if (child == 0)
-            ::_exit(::unshare(CLONE_NEWNS) == 0 &&
-                            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
-                        ? 0
-                        : 1);
-        int status = 0;
-        return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-               WEXITSTATUS(status) == 0;
-    }();
-    return available;
-}
-
 void write_seed(const std::string& path, std::uint64_t seed)
 {
-    Sandbox::write(path, std::string(reinterpret_cast<const char*>(&seed), sizeof seed));
+    test_support::write_file(path, std::string(reinterpret_cast<const char*>(&seed), sizeof seed));
 }
 
-Game::Game(Sandbox& box, GameOptions options, XServer* server) : server_(server)
-{
-    static std::atomic<int> started{0};
-    const int number = ++started;
-    const std::string name = !options.name.empty()
-        ? options.name
-        : "skarvolt-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(number);
+namespace {
 
+// Everything a game's start needs, worked out in the test process before the fork, so
+// that the child has only system calls left to make.
+struct Launch {
+    std::string program;            // the link that is executed
+    std::vector<std::string> args;  // argv, from argv[0]
+    std::vector<std::string> env;
+    std::vector<Bind> binds;        // made in a private mount namespace
+    bool own_namespace = false;
+    std::function<std::string()> in_namespace;
+    std::optional<std::pair<uid_t, gid_t>> user;
+    std::vector<int> closed;        // standard descriptors to close
+    std::string out_path, err_path;
+};
+
+// The game binary linked as bin/NAME in the sandbox, so that its window title is NAME.
+std::string link_program(const Sandbox& box, const std::string& name)
+{
     const std::string bin = box.path("bin");
     ::mkdir(bin.c_str(), 0755);
     const std::string program = bin + "/" + name;
     ::unlink(program.c_str());
     if (::symlink(game_binary(), program.c_str()) != 0)
         fail(errno_text("symlink " + program));
+    return program;
+}
+
+std::vector<std::string> arguments(const std::string& program, const GameOptions& options)
+{
     std::vector<std::string> args{options.argv0.value_or(program)};
     args.insert(args.end(), options.args.begin(), options.args.end());
-    title_ = base_name(args[0]);
+    return args;
+}
 
-    // The game finds its home in the password database; make the current user's entry
-    // point into the sandbox.
-    const uid_t uid = options.user ? options.user->first : ::getuid();
-    const gid_t gid = options.user ? options.user->second : ::getgid();
-    const passwd* user = options.user ? nullptr : ::getpwuid(uid);
-    const group* group_entry = options.user ? nullptr : ::getgrgid(gid);
-    const std::string user_name = user ? user->pw_name : "player";
-    const std::string group_name = group_entry ? group_entry->gr_name : "player";
-    Sandbox::write(box.path("passwd"), user_name + ":x:" + std::to_string(uid) + ":" +
-                                           std::to_string(gid) + ":player:" + box.home() +
-                                           ":/bin/sh\n");
-    Sandbox::write(box.path("group"), group_name + ":x:" + std::to_string(gid) + ":\n");
+// The game finds its home in the password database: the entry of the user it runs as
+// points into the sandbox. Written as the sandbox's passwd and group files.
+void write_password_entry(const Sandbox& box, const GameOptions& options)
+{
+    const test_support::PasswordEntry entry =
+        options.user ? test_support::PasswordEntry{"player", options.user->first,
+                                                   options.user->second, "player", box.home()}
+                     : test_support::current_user(box.home());
+    test_support::write_password_files(entry, box.path("passwd"), box.path("group"));
+}
 
-    std::string preload = nss_wrapper_library();
-    for (const std::string& library : options.preload)
-        preload += " " + library;
+std::vector<std::string> environment(const Sandbox& box, const GameOptions& options,
+                                     const XServer* server)
+{
     std::vector<std::string> env{
         "PATH=/usr/local/bin:/usr/bin:/bin",
         "HOME=" + box.home(),
-        "LD_PRELOAD=" + preload,
-        "NSS_WRAPPER_PASSWD=" + box.path("passwd"),
-        "NSS_WRAPPER_GROUP=" + box.path("group"),
         "MESA_SHADER_CACHE_DISABLE=true",
         // An instrumented game (SKARVOLT_E2E_GAME) runs too: its sanitizer runtime
         // must come before nss_wrapper and cannot live with deep binding, and the GL
         // and window libraries keep allocations to the end of the process.
         "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0",
-        "NSS_WRAPPER_DISABLE_DEEPBIND=1",
     };
-    if (server_)
-        env.push_back("DISPLAY=" + server_->name());
-    if (options.passwd_bound)
-        std::erase_if(env, [](const std::string& e) {
-            return e.starts_with("LD_PRELOAD=") || e.starts_with("NSS_WRAPPER_");
-        });
+    if (!options.passwd_bound) {
+        const auto nss = test_support::nss_wrapper_environment(box.path("passwd"),
+                                                               box.path("group"), options.preload);
+        env.insert(env.end(), nss.begin(), nss.end());
+        env.push_back("NSS_WRAPPER_DISABLE_DEEPBIND=1");
+    }
+    if (server)
+        env.push_back("DISPLAY=" + server->name());
     for (const std::string& extra : options.env) {
         const std::string key = extra.substr(0, extra.find('=') + 1);
         std::erase_if(env, [&](const std::string& e) { return e.starts_with(key); });
         env.push_back(extra);
     }
+    return env;
+}
 
+// The random device, the test's own mounts and the bound password files.
+std::vector<Bind> binds(const Sandbox& box, const GameOptions& options)
+{
     std::vector<Bind> binds;
     if (options.random == RandomDevice::File)
         binds.push_back({options.random_file, "/dev/random"});
     if (options.random == RandomDevice::Unopenable)
-        binds.push_back({"/dev/random", "/dev/random", true,
-                         kept_mount_flags("/dev/random") | MS_NODEV});
+        binds.push_back(test_support::bind_remounted("/dev/random", "/dev/random", MS_NODEV));
     for (const BindMount& m : options.mounts)
-        binds.push_back({m.source, m.target, m.read_only,
-                         m.read_only ? kept_mount_flags(m.source) | MS_RDONLY : 0});
+        binds.push_back(m.read_only ? test_support::bind_remounted(m.source, m.target, MS_RDONLY)
+                                    : Bind{m.source, m.target});
     if (options.passwd_bound) {
         binds.push_back({box.path("passwd"), "/etc/passwd"});
         binds.push_back({box.path("group"), "/etc/group"});
     }
-    const bool own_namespace = !binds.empty() || options.in_namespace;
-    if ((own_namespace || options.user) && !private_mounts_available())
-        fail("a private mount namespace or another user needs root");
+    return binds;
+}
 
-    out_path_ = box.path("game" + std::to_string(number) + ".out");
-    err_path_ = box.path("game" + std::to_string(number) + ".err");
+// In the child: ends it with exit status 126 after saying what failed.
+void check_step(const std::string& problem)
+{
+    if (problem.empty())
+        return;
+    child_say(problem.c_str(), nullptr);
+    ::_exit(126);
+}
+
+// In the child: standard output and error go to the game's files.
+void redirect_output(const Launch& launch)
+{
+    const int out = ::open(launch.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(launch.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    for (const int fd : {out, err})
+        if (fd > 2)
+            ::close(fd);
+}
+
+// In the child: the private mount namespace with its binds, and the test's own steps.
+void enter_namespace(const Launch& launch)
+{
+    if (!launch.own_namespace)
+        return;
+    check_step(test_support::private_mounts());
+    for (const Bind& bind : launch.binds)
+        check_step(test_support::mount_bind(bind));
+    if (launch.in_namespace)
+        check_step(launch.in_namespace());
+}
+
+// Forks the game: the child takes its files, mounts and user, closes what the test
+// wants closed and becomes the game.
+pid_t start(const Launch& launch)
+{
+    std::vector<std::string> args = launch.args;
+    std::vector<std::string> env = launch.env;
     auto argv = c_strings(args);
     auto envp = c_strings(env);
+    const pid_t pid = fork_child(SIGKILL);
+    if (pid != 0)
+        return pid;
+    redirect_output(launch);
+    enter_namespace(launch);
+    if (launch.user)
+        check_step(test_support::become_user(launch.user->first, launch.user->second));
+    for (const int fd : launch.closed)
+        ::close(fd);
+    ::execve(launch.program.c_str(), argv.data(), envp.data());
+    child_fail("exec");
+    ::_exit(127);
+}
 
-    pid_ = fork_child(SIGKILL);
-    if (pid_ == 0) {
-        const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        if (own_namespace) {
-            if (::unshare(CLONE_NEWNS) != 0 ||
-                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-                child_fail("private mount namespace");
-                ::_exit(126);
-            }
-            for (const Bind& b : binds) {
-                if (::mount(b.source.c_str(), b.target.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
-                    (b.remount && ::mount(nullptr, b.target.c_str(), nullptr,
-                                          MS_REMOUNT | MS_BIND | b.remount_flags, nullptr) != 0)) {
-                    child_fail(b.target.c_str());
-                    ::_exit(126);
-                }
-            }
-        }
-        if (options.in_namespace) {
-            const std::string problem = options.in_namespace();
-            if (!problem.empty()) {
-                child_fail(problem.c_str());
-                ::_exit(126);
-            }
-        }
-        if (options.user && (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0 ||
-                             ::setresuid(uid, uid, uid) != 0)) {
-            child_fail("becoming the player");
-            ::_exit(126);
-        }
-        for (const int fd : {out, err})
-            if (fd > 2)
-                ::close(fd);
-        for (const int fd : options.closed)
-            ::close(fd);
-        ::execve(program.c_str(), argv.data(), envp.data());
-        child_fail("exec");
-        ::_exit(127);
-    }
+} // namespace
+
+Game::Game(Sandbox& box, GameOptions options, XServer* server) : server_(server)
+{
+    static std::atomic<int> started{0};
+    const std::string number = std::to_string(++started);
+    const std::string name = !options.name.empty()
+        ? options.name
+        : "skarvolt-e2e-" + std::to_string(::getpid()) + "-" + number;
+
+    Launch launch;
+    launch.program = link_program(box, name);
+    launch.args = arguments(launch.program, options);
+    title_ = base_name(launch.args[0]);
+    write_password_entry(box, options);
+    launch.env = environment(box, options, server_);
+    launch.binds = binds(box, options);
+    launch.own_namespace = !launch.binds.empty() || options.in_namespace;
+    if ((launch.own_namespace || options.user) && !test_support::private_mounts_available())
+        fail("a private mount namespace or another user needs root");
+    launch.in_namespace = options.in_namespace;
+    launch.user = options.user;
+    launch.closed = options.closed;
+    launch.out_path = out_path_ = box.path("game" + number + ".out");
+    launch.err_path = err_path_ = box.path("game" + number + ".err");
+    pid_ = start(launch);
 }
 
 Game::~Game()

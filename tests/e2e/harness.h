@@ -5,7 +5,7 @@
 //
 //   e2e::XServer x;                        // private Xvfb on a free display
 //   e2e::Sandbox box;                      // temp dir with a fake home: box.home()
-//   e2e::Sandbox::write(box.score_file(), "10\n");
+//   test_support::write_file(box.score_file(), "10\n");
 //   e2e::Game game(box, {.args = {"-geometry", "640x480"}}, &x);
 //   Window w = game.window();              // found by title, moved to (0,0), focused
 //   x.press(200, 150);                     // pointer to (200,150), button 1 down
@@ -28,6 +28,8 @@
 #include <sys/types.h>
 #include <utility>
 #include <vector>
+
+#include "support/scratch.h"
 
 namespace e2e {
 
@@ -115,29 +117,22 @@ private:
     Display* dpy_ = nullptr;
 };
 
-// A private temporary directory holding the fake home directory and the files that
-// make the password database point there. Removed at the end.
+// A scratch directory holding the fake home directory and the files that make the
+// password database point there. Removed at the end.
 class Sandbox {
 public:
     Sandbox();
-    ~Sandbox();
-    Sandbox(const Sandbox&) = delete;
-    Sandbox& operator=(const Sandbox&) = delete;
 
-    const std::string& dir() const { return dir_; }
-    std::string path(const std::string& relative) const { return dir_ + "/" + relative; }
+    const std::string& dir() const { return scratch_.path; }
+    std::string path(const std::string& relative) const { return scratch_ / relative; }
     // The home directory the game finds in the password database; dir()/home by
     // default, created empty. set_home takes any path, even one that does not exist.
     const std::string& home() const { return home_; }
     void set_home(const std::string& path) { home_ = path; }
     std::string score_file() const { return home_ + "/.skarvolt"; }
 
-    static void write(const std::string& path, const std::string& content);
-    static std::optional<std::string> read(const std::string& path); // nullopt: no file
-    static std::vector<std::string> list(const std::string& directory); // entry names
-
 private:
-    std::string dir_;
+    test_support::ScratchDir scratch_;
     std::string home_;
 };
 
@@ -148,8 +143,8 @@ struct BindMount {
 };
 
 // The random device the game sees. Anything but System runs the game in a private
-// mount namespace, which needs root; see private_mounts_available(). So do mounts,
-// passwd_bound, user and in_namespace below.
+// mount namespace, which needs root; see test_support::private_mounts_available(). So
+// do mounts, passwd_bound, user and in_namespace below.
 enum class RandomDevice {
     System,     // the machine's /dev/random
     File,       // GameOptions::random_file bound over /dev/random (8 bytes choose the seed)
@@ -184,9 +179,6 @@ struct ExitStatus {
     bool ok() const { return exited && code == 0; }
 };
 std::ostream& operator<<(std::ostream& out, const ExitStatus& status);
-
-// True when games can run in a private mount namespace (root with CAP_SYS_ADMIN).
-bool private_mounts_available();
 
 // Writes 8 bytes holding `seed` (native byte order) to `path`, for RandomDevice::File.
 void write_seed(const std::string& path, std::uint64_t seed);

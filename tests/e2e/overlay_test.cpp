@@ -6,6 +6,7 @@
 
 #include "harness.h"
 #include "picture.h"
+#include "support/files.h"
 
 namespace {
 
@@ -15,6 +16,7 @@ using e2e::Image;
 using e2e::Rgb;
 using e2e::Sandbox;
 using e2e::XServer;
+using test_support::read_file;
 
 bool black_or_white(Rgb c)
 {
@@ -103,7 +105,7 @@ TEST(Overlay, BlackBoxCoversThePlayfieldUnderTheText)
     // A press released at once lets the ship fall out of the bottom of the window.
     x.press(200, 150);
     x.release();
-    ASSERT_TRUE(e2e::wait_until([&] { return Sandbox::read(box.score_file()).has_value(); }));
+    ASSERT_TRUE(e2e::wait_until([&] { return read_file(box.score_file()).has_value(); }));
     {
         SCOPED_TRACE("400x300");
         expect_black_box(x.settled_image(w, shows_burst_below));

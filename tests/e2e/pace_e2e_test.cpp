@@ -19,12 +19,14 @@
 
 #include "harness.h"
 #include "picture.h"
+#include "support/files.h"
 
 namespace {
 
 using e2e::Game;
 using e2e::Sandbox;
 using e2e::XServer;
+using test_support::read_file;
 
 using Nanos = std::int64_t;
 constexpr Nanos MS = 1000000;
@@ -68,7 +70,7 @@ std::size_t title_frames(XServer& x, Game& game, const Sandbox& box)
 std::vector<Nanos> run_frames(XServer& x, Game& game, const Sandbox& box, std::size_t before)
 {
     const std::string score = std::to_string(e2e::HELD_RUN_SCORE) + "\n";
-    if (!e2e::wait_until([&] { return Sandbox::read(box.score_file()) == score; }))
+    if (!e2e::wait_until([&] { return read_file(box.score_file()) == score; }))
         throw std::runtime_error("the held run did not crash with the score " + score +
                                  "; the game's errors: " + game.err());
     x.settled_image(game.window(), e2e::shows_burst_above);

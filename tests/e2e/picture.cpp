@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "support/files.h"
+
 namespace e2e {
+
+using test_support::read_file;
 
 namespace {
 
@@ -67,11 +71,11 @@ Image held_run_crash(XServer& x, Game& game, const Sandbox& box)
     const Geometry g = x.geometry(w);
     x.press(g.width / 2, g.height / 2);
     const std::string score = std::to_string(HELD_RUN_SCORE) + "\n";
-    if (!wait_until([&] { return Sandbox::read(box.score_file()) == score || !game.running(); }) ||
+    if (!wait_until([&] { return read_file(box.score_file()) == score || !game.running(); }) ||
         !game.running())
         throw std::runtime_error("the held run did not crash with the score " + score +
                                  "; the score file holds \"" +
-                                 Sandbox::read(box.score_file()).value_or("(none)") +
+                                 read_file(box.score_file()).value_or("(none)") +
                                  "\"; the game's errors: " + game.err());
     return x.settled_image(w, shows_burst_above);
 }

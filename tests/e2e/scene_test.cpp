@@ -12,6 +12,7 @@
 
 #include "harness.h"
 #include "picture.h"
+#include "support/files.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ using e2e::Image;
 using e2e::Rgb;
 using e2e::Sandbox;
 using e2e::XServer;
+using test_support::read_file;
 
 constexpr double COLUMNS_PER_UNIT = 72; // 144 columns across the width of 2
 constexpr double SHIP_X = -1.0 / 3.0;
@@ -188,7 +190,7 @@ TEST(Scene, PressAfterTheCrashStartsAnotherRun)
     EXPECT_NE(second, first) << "a new burst";
     expect_first_block(second);
     expect_trail(second);
-    EXPECT_EQ(Sandbox::read(box.score_file()), "45\n");
+    EXPECT_EQ(read_file(box.score_file()), "45\n");
 }
 
 } // namespace

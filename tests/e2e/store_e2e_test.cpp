@@ -3,17 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
-#include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "harness.h"
 #include "picture.h"
+#include "support/files.h"
+#include "support/mounts.h"
 
 namespace {
 
@@ -22,11 +20,11 @@ using e2e::GameOptions;
 using e2e::Image;
 using e2e::Sandbox;
 using e2e::XServer;
-
-std::string perror_line(const std::string& path, int e)
-{
-    return path + ": " + std::strerror(e) + "\n";
-}
+using test_support::describe_node;
+using test_support::list_dir;
+using test_support::perror_line;
+using test_support::read_file;
+using test_support::write_file;
 
 // The title screen of a fresh start; the file must already be as the test wants it.
 Image title_screen(XServer& x, Game& game)
@@ -50,7 +48,7 @@ TEST(HighScoreFile, FirstStartSavesTheHeldRunAndTheNextStartShowsIt)
     Image zero_title;
     {
         Sandbox box;
-        Sandbox::write(box.score_file(), "0\n");
+        write_file(box.score_file(), "0\n");
         Game game(box, {}, &x);
         zero_title = title_screen(x, game);
         quit(x, game);
@@ -65,11 +63,11 @@ TEST(HighScoreFile, FirstStartSavesTheHeldRunAndTheNextStartShowsIt)
         first_title = title_screen(x, game);
         EXPECT_EQ(first_title, zero_title) << "the first start shows HS: 0";
         EXPECT_EQ(game.err(), perror_line(box.score_file(), ENOENT));
-        EXPECT_FALSE(Sandbox::read(box.score_file())) << "the start-up merge creates nothing";
+        EXPECT_FALSE(read_file(box.score_file())) << "the start-up merge creates nothing";
 
         e2e::held_run_crash(x, game, box); // waits until the file holds the score
         x.release();
-        EXPECT_EQ(Sandbox::read(box.score_file()), "45\n");
+        EXPECT_EQ(read_file(box.score_file()), "45\n");
         EXPECT_EQ(game.err(), perror_line(box.score_file(), ENOENT) +
                                   perror_line(box.score_file(), ENOENT))
             << "the crash reads the file again before creating it";
@@ -80,8 +78,8 @@ TEST(HighScoreFile, FirstStartSavesTheHeldRunAndTheNextStartShowsIt)
         EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
         quit(x, game);
     }
-    EXPECT_EQ(Sandbox::list(box.home()), std::vector<std::string>{".skarvolt"});
-    EXPECT_FALSE(Sandbox::read(decoy_home + "/.skarvolt"));
+    EXPECT_EQ(list_dir(box.home()), ".skarvolt");
+    EXPECT_FALSE(read_file(decoy_home + "/.skarvolt"));
 
     Game again(box, {}, &x);
     const Image second_title = title_screen(x, again);
@@ -90,16 +88,15 @@ TEST(HighScoreFile, FirstStartSavesTheHeldRunAndTheNextStartShowsIt)
     EXPECT_GT(e2e::white_box(second_title).width(), e2e::white_box(first_title).width())
         << "HS: 45 is wider than HS: 0";
     quit(x, again);
-    EXPECT_EQ(Sandbox::read(box.score_file()), "45\n");
+    EXPECT_EQ(read_file(box.score_file()), "45\n");
 }
 
 TEST(HighScoreFile, MinusOneIsNeverRewritten)
 {
     XServer x;
     Sandbox box;
-    Sandbox::write(box.score_file(), "-1\n");
-    const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, box.score_file().c_str(), old, 0), 0);
+    write_file(box.score_file(), "-1\n");
+    test_support::age(box.score_file(), 1000000000);
 
     Game game(box, {}, &x);
     const Window w = game.window();
@@ -110,7 +107,7 @@ TEST(HighScoreFile, MinusOneIsNeverRewritten)
     quit(x, game);
 
     EXPECT_EQ(game.err(), "");
-    EXPECT_EQ(Sandbox::read(box.score_file()), "-1\n");
+    EXPECT_EQ(read_file(box.score_file()), "-1\n");
     struct stat st {};
     ASSERT_EQ(::stat(box.score_file().c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, 1000000000);
@@ -120,7 +117,7 @@ TEST(HighScoreFile, MinusOneIsNeverRewritten)
 // differ, and it must not: the score shows although it could not be saved.
 TEST(HighScoreFile, ReadOnlyHomeKeepsTheOldFileAndStillShowsTheScore)
 {
-    if (!e2e::private_mounts_available())
+    if (!test_support::private_mounts_available())
         GTEST_SKIP() << "needs root for a read-only home";
     XServer x;
     Sandbox seeds;
@@ -138,7 +135,7 @@ TEST(HighScoreFile, ReadOnlyHomeKeepsTheOldFileAndStillShowsTheScore)
     }
 
     Sandbox box;
-    Sandbox::write(box.score_file(), "10\n");
+    write_file(box.score_file(), "10\n");
     GameOptions read_only_home = seeded;
     read_only_home.mounts = {{box.home(), box.home(), true}};
     Game game(box, read_only_home, &x);
@@ -149,8 +146,8 @@ TEST(HighScoreFile, ReadOnlyHomeKeepsTheOldFileAndStillShowsTheScore)
     EXPECT_TRUE(crash == saved_crash) << "the crash shows 45 (HS: 45)";
     EXPECT_EQ(game.err(), perror_line(box.score_file(), EROFS));
     quit(x, game);
-    EXPECT_EQ(Sandbox::read(box.score_file()), "10\n");
-    EXPECT_EQ(Sandbox::list(box.home()), std::vector<std::string>{".skarvolt"});
+    EXPECT_EQ(read_file(box.score_file()), "10\n");
+    EXPECT_EQ(list_dir(box.home()), ".skarvolt");
 }
 
 // A held run from the title screen, for a game whose score file is not the harness's to
@@ -161,19 +158,6 @@ Image crash_of_held_run(XServer& x, Game& game)
     x.settled_image(w, e2e::shows_text);
     x.press(200, 150);
     return x.settled_image(w, e2e::shows_burst_above);
-}
-
-// What a node is: the game must leave it as it was.
-std::string node_kind(const std::string& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return std::string("cannot stat: ") + std::strerror(errno);
-    if (S_ISCHR(st.st_mode))
-        return "device " + std::to_string(major(st.st_rdev)) + "," + std::to_string(minor(st.st_rdev));
-    if (S_ISFIFO(st.st_mode))
-        return "fifo";
-    return "file of " + std::to_string(st.st_size) + " bytes";
 }
 
 struct OddFileCase {
@@ -193,7 +177,7 @@ TEST(HighScoreFile, NoRegularFileIsNeitherWaitedOnNorReplaced)
     };
     for (const OddFileCase& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.needs_root && !e2e::private_mounts_available())
+        if (c.needs_root && !test_support::private_mounts_available())
             continue;
         XServer x;
         Sandbox box;
@@ -206,13 +190,7 @@ TEST(HighScoreFile, NoRegularFileIsNeitherWaitedOnNorReplaced)
             ASSERT_EQ(::mkdir(devices.c_str(), 0755), 0);
             node = devices + "/null";
             ASSERT_EQ(::symlink(node.c_str(), box.score_file().c_str()), 0);
-            options.in_namespace = [devices] {
-                if (::mount("tmpfs", devices.c_str(), "tmpfs", 0, "size=64k") != 0)
-                    return std::string("tmpfs");
-                if (::mknod((devices + "/null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0)
-                    return std::string("mknod");
-                return std::string();
-            };
+            options.in_namespace = [devices] { return test_support::null_device_in(devices); };
         } else {
             ASSERT_EQ(::mkfifo(node.c_str(), 0644), 0);
         }
@@ -222,10 +200,10 @@ TEST(HighScoreFile, NoRegularFileIsNeitherWaitedOnNorReplaced)
         crash_of_held_run(x, game);
         x.release();
         const std::string seen = "/proc/" + std::to_string(game.pid()) + "/root" + node;
-        EXPECT_EQ(node_kind(seen), c.expected_kind);
+        EXPECT_EQ(describe_node(seen), c.expected_kind); // left as it was
         EXPECT_EQ(game.err(), line + line) << "one line at the start, one at the crash";
         quit(x, game);
-        EXPECT_EQ(Sandbox::list(box.home()), std::vector<std::string>{".skarvolt"});
+        EXPECT_EQ(list_dir(box.home()), ".skarvolt");
     }
 }
 
@@ -235,7 +213,7 @@ TEST(HighScoreFile, NoRegularFileIsNeitherWaitedOnNorReplaced)
 // descriptor in the game.
 TEST(HighScoreFile, ClosedStandardDescriptorsKeepTheDisplayClean)
 {
-    if (!e2e::private_mounts_available())
+    if (!test_support::private_mounts_available())
         GTEST_SKIP() << "needs root for a password file of its own";
     for (const std::vector<int>& closed : {std::vector<int>{2}, std::vector<int>{0, 1, 2}}) {
         SCOPED_TRACE("closed: " + std::to_string(closed.size()));
@@ -245,8 +223,8 @@ TEST(HighScoreFile, ClosedStandardDescriptorsKeepTheDisplayClean)
         e2e::held_run_crash(x, game, box);
         x.release();
         quit(x, game);
-        EXPECT_EQ(Sandbox::read(box.score_file()), "45\n");
-        EXPECT_EQ(Sandbox::list(box.home()), std::vector<std::string>{".skarvolt"});
+        EXPECT_EQ(read_file(box.score_file()), "45\n");
+        EXPECT_EQ(list_dir(box.home()), ".skarvolt");
     }
 }
 
@@ -254,14 +232,14 @@ TEST(HighScoreFile, ClosedStandardDescriptorsKeepTheDisplayClean)
 // file can be made beside it, so it is rewritten where it is.
 TEST(HighScoreFile, WritableFileInAHomeThePlayerCannotWriteIsUpdatedInPlace)
 {
-    if (!e2e::private_mounts_available())
+    if (!test_support::private_mounts_available())
         GTEST_SKIP() << "needs root to play as another user";
     constexpr uid_t NOBODY = 65534;
     XServer x;
     Sandbox box;
     ASSERT_EQ(::chmod(box.dir().c_str(), 0755), 0);
     ASSERT_EQ(::chmod(box.home().c_str(), 0755), 0);
-    Sandbox::write(box.score_file(), "10\n");
+    write_file(box.score_file(), "10\n");
     ASSERT_EQ(::chown(box.score_file().c_str(), NOBODY, NOBODY), 0);
     struct stat before {};
     ASSERT_EQ(::stat(box.score_file().c_str(), &before), 0);
@@ -275,7 +253,7 @@ TEST(HighScoreFile, WritableFileInAHomeThePlayerCannotWriteIsUpdatedInPlace)
     ASSERT_EQ(::stat(box.score_file().c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_uid, NOBODY);
-    EXPECT_EQ(Sandbox::list(box.home()), std::vector<std::string>{".skarvolt"});
+    EXPECT_EQ(list_dir(box.home()), ".skarvolt");
 }
 
 } // namespace

@@ -22,19 +22,17 @@
 
 #include "store/high_score.h"
 #include "store_support.h"
+#include "support/files.h"
+#include "support/mounts.h"
+#include "support/scratch.h"
 
 using namespace store_test;
+using namespace test_support;
 
 namespace {
 
 // File timestamps are set into the past before a merge so that a rewrite would show.
 constexpr time_t OLD_TIME = 1000000000;
-
-void age(const std::string& path)
-{
-    const struct timespec times[2] = {{OLD_TIME, 0}, {OLD_TIME, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-}
 
 struct stat status(const std::string& path)
 {
@@ -83,7 +81,7 @@ TEST(HighScoreRead, StartUpTakesTheFilesNumberWithoutWriting)
         ScratchDir dir;
         const std::string path = dir / ".skarvolt";
         write_file(path, c.content);
-        age(path);
+        age(path, OLD_TIME);
 
         const SyncResult r = sync_here(path, 0, 0);
         EXPECT_EQ(r.high_score, c.expected);
@@ -155,7 +153,7 @@ TEST(HighScoreMerge, RewritesExactlyWhenTheFilesNumberIsBeaten)
         const std::string path = dir / ".skarvolt";
         if (c.before) {
             write_file(path, c.before);
-            age(path);
+            age(path, OLD_TIME);
         }
         const ino_t inode = c.before ? status(path).st_ino : 0;
 
@@ -256,29 +254,8 @@ TEST(HighScoreWrite, SymbolicLinkStaysAndTheFileItNamesIsReplaced)
 // A null device made in a private tmpfs at dir, so that a faulty save can harm only it.
 std::string private_null_device(const std::string& dir)
 {
-    std::string problem = private_mounts();
-    if (problem.empty() && mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") != 0)
-        problem = std::string("tmpfs: ") + std::strerror(errno);
-    if (problem.empty() && mknod((dir + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
-        problem = std::string("mknod: ") + std::strerror(errno);
-    return problem;
-}
-
-// What a node is, and what it holds when it is a file: what a save must never change.
-std::string describe(const std::string& path)
-{
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0)
-        return "missing";
-    if (S_ISCHR(st.st_mode))
-        return "device " + std::to_string(major(st.st_rdev)) + "," + std::to_string(minor(st.st_rdev));
-    if (S_ISFIFO(st.st_mode))
-        return "fifo";
-    if (S_ISSOCK(st.st_mode))
-        return "socket";
-    if (S_ISDIR(st.st_mode))
-        return "directory holding [" + list_dir(path) + "]";
-    return "file holding [" + read_file(path) + "]";
+    const std::string problem = private_mounts();
+    return problem.empty() ? null_device_in(dir) : problem;
 }
 
 void make_socket(const std::string& path)
@@ -339,7 +316,7 @@ TEST(HighScoreRead, WhatCannotBeReadIsReportedAndNeverWritten)
         const auto setup = [&] { return c.in_child ? c.in_child(dir) : std::string(); };
         const auto look = [&] {
             faults = {};
-            return describe(path) + "; " + list_dir(dir.path);
+            return describe_node(path) + "; " + list_dir(dir.path);
         };
         const SyncResult before = sync_in_child(path, 0, 0, setup, look);
         ASSERT_TRUE(before.ran) << before.err;
@@ -362,9 +339,7 @@ std::string become_nobody()
 {
     if (geteuid() != 0)
         return "";
-    if (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0)
-        return std::string("cannot become nobody: ") + std::strerror(errno);
-    return "";
+    return become_user(NOBODY, NOBODY);
 }
 
 void give_to_nobody(const std::string& path)
@@ -405,7 +380,7 @@ TEST(HighScoreWrite, FileThePlayerMayNotUpdateIsNeverReplaced)
         ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
         give_to_nobody(dir.path);
         give_to_nobody(path);
-        age(path);
+        age(path, OLD_TIME);
         const ino_t inode = status(path).st_ino;
         ASSERT_EQ(chmod(dir.path.c_str(), c.dir_mode), 0);
 

@@ -4,25 +4,19 @@
 #include <cstdarg>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
-#include <vector>
 
-#include <sched.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "game/state.h"
 #include "store/high_score.h"
+#include "support/files.h"
 
 namespace store_test {
 
@@ -31,20 +25,6 @@ namespace {
 [[noreturn]] void fail(const std::string& what)
 {
     throw std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-std::string read_all(int fd)
-{
-    std::string text;
-    char buffer[4096];
-    off_t offset = 0;
-    for (;;) {
-        const ssize_t n = pread(fd, buffer, sizeof buffer, offset);
-        if (n <= 0)
-            return text;
-        text.append(buffer, static_cast<std::size_t>(n));
-        offset += n;
-    }
 }
 
 void merge(const std::string& path, std::uint32_t score, std::uint32_t high_score)
@@ -72,57 +52,6 @@ std::string Faults::fail_reads_of(const std::string& path, std::size_t after)
     return "";
 }
 
-ScratchDir::ScratchDir()
-{
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/skarvolt-store.XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (!mkdtemp(name.data()))
-        fail("mkdtemp");
-    path = name.data();
-}
-
-ScratchDir::~ScratchDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
-
-void write_file(const std::string& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out.flush())
-        fail("write " + path);
-}
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool exists(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-std::string list_dir(const std::string& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    std::string joined;
-    for (const auto& name : names)
-        joined += (joined.empty() ? "" : " ") + name;
-    return joined;
-}
-
 void sync_score(const std::string& path, std::uint32_t score)
 {
     merge(path, score, game.high_score);
@@ -142,7 +71,7 @@ SyncResult sync_here(const std::string& path, std::uint32_t score, std::uint32_t
 
     SyncResult result;
     result.high_score = game.high_score;
-    result.err = read_all(capture);
+    result.err = test_support::read_fd(capture);
     result.ran = true;
     close(capture);
     return result;
@@ -193,25 +122,11 @@ SyncResult sync_in_child(const std::string& path, std::uint32_t score, std::uint
     int status = 0;
     waitpid(child, &status, 0);
     result.ran = got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    result.err = read_all(capture);
+    result.err = test_support::read_fd(capture);
     if (!result.ran && WIFSIGNALED(status))
         result.err += "child killed by signal " + std::to_string(WTERMSIG(status)) + "\n";
     close(capture);
     return result;
-}
-
-std::string private_mounts()
-{
-    if (unshare(CLONE_NEWNS) != 0)
-        return std::string("unshare: ") + std::strerror(errno);
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return std::string("private /: ") + std::strerror(errno);
-    return "";
-}
-
-std::string perror_line(const std::string& path, int e)
-{
-    return path + ": " + std::strerror(e) + "\n";
 }
 
 } // namespace store_test

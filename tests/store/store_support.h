@@ -1,5 +1,6 @@
-// Scratch directories, files and captured runs of the score merge, shared by the
-// high-score tests. Nothing here touches the home directory: every run is given its
+// Captured runs of the score merge and faults injected into the store's system calls,
+// shared by the high-score tests; scratch directories and files come from the test
+// support library. Nothing here touches the home directory: every run is given its
 // score path directly.
 #pragma once
 
@@ -29,22 +30,6 @@ struct Faults {
 };
 extern Faults faults;
 
-// A fresh directory under $TMPDIR (or /tmp), removed with everything in it on scope exit.
-struct ScratchDir {
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-    std::string path;
-};
-
-void write_file(const std::string& path, const std::string& content);
-std::string read_file(const std::string& path);
-bool exists(const std::string& path); // without following a final symbolic link
-// Names in a directory other than "." and "..", sorted.
-std::string list_dir(const std::string& dir);
-
 struct SyncResult {
     std::uint32_t high_score = 0;
     std::string err;    // everything written on standard error
@@ -68,12 +53,5 @@ void sync_score(const std::string& path, std::uint32_t score);
 SyncResult sync_in_child(const std::string& path, std::uint32_t score, std::uint32_t high_score,
                          const std::function<std::string()>& setup,
                          const std::function<std::string()>& inspect = {});
-
-// Enters a private mount namespace (root only), for mount tricks in a child that vanish
-// with it. Empty on success, else why it failed.
-std::string private_mounts();
-
-// The perror line for path and errno value e.
-std::string perror_line(const std::string& path, int e);
 
 } // namespace store_test

@@ -23,8 +23,13 @@
 #include "game/state.h"
 #include "store/high_score.h"
 #include "store_support.h"
+#include "support/files.h"
+#include "support/mounts.h"
+#include "support/passwd.h"
+#include "support/scratch.h"
 
 using namespace store_test;
+using namespace test_support;
 
 namespace {
 
@@ -32,16 +37,6 @@ struct ProbeResult {
     int status = -1; // exit status, or -1 when it did not exit normally
     std::string out, err;
 };
-
-std::string slurp(int fd)
-{
-    std::string text;
-    char buffer[4096];
-    lseek(fd, 0, SEEK_SET);
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(n));
-    return text;
-}
 
 // Runs the probe in cwd with the password entry of this user faked to the given home
 // (no entry at all when home is empty), and HOME pointing elsewhere, to show that the
@@ -54,11 +49,10 @@ ProbeResult run_probe(const ScratchDir& scratch, std::optional<std::string> home
     const std::string passwd = scratch / "passwd";
     const std::string group = scratch / "group";
     // With no entry for this user, the database still holds someone else.
-    write_file(passwd, home ? "player:x:" + std::to_string(uid) + ":" + std::to_string(gid) +
-                                  ":Player:" + *home + ":/bin/sh\n"
-                            : "other:x:" + std::to_string(uid + 4242) + ":" +
-                                  std::to_string(gid) + ":Other:/nonexistent:/bin/sh\n");
-    write_file(group, "players:x:" + std::to_string(gid) + ":\n");
+    write_password_files(home ? PasswordEntry{"player", uid, gid, "players", *home}
+                              : PasswordEntry{"other", uid + 4242, gid, "players", "/nonexistent"},
+                         passwd, group);
+    const std::vector<std::string> nss = nss_wrapper_environment(passwd, group);
     const std::string decoy_home = scratch / "env-home";
     mkdir(decoy_home.c_str(), 0755);
 
@@ -78,9 +72,10 @@ ProbeResult run_probe(const ScratchDir& scratch, std::optional<std::string> home
         dup2(err, STDERR_FILENO);
         if (chdir(cwd.c_str()) != 0)
             _exit(126);
-        setenv("LD_PRELOAD", "libnss_wrapper.so", 1);
-        setenv("NSS_WRAPPER_PASSWD", passwd.c_str(), 1);
-        setenv("NSS_WRAPPER_GROUP", group.c_str(), 1);
+        for (const std::string& entry : nss) {
+            const std::size_t equals = entry.find('=');
+            setenv(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1, 1);
+        }
         setenv("HOME", decoy_home.c_str(), 1);
         // A sanitized probe would otherwise object to the library loaded before it, and
         // its leak check needs /proc, which the chroot hides.
@@ -97,8 +92,8 @@ ProbeResult run_probe(const ScratchDir& scratch, std::optional<std::string> home
     waitpid(child, &status, 0);
     if (WIFEXITED(status))
         result.status = WEXITSTATUS(status);
-    result.out = slurp(out);
-    result.err = slurp(err);
+    result.out = read_fd(out);
+    result.err = read_fd(err);
     close(out);
     close(err);
     EXPECT_EQ(list_dir(decoy_home), "") << "the file went to $HOME";
@@ -172,16 +167,13 @@ TEST(HighScoreHome, EmptyHomePutsTheFileInTheRootDirectory)
 
 std::string refuse_writes(const std::string& dir, const char*)
 {
-    if (mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
-        mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
-        return std::string("read-only bind: ") + std::strerror(errno);
-    return "";
+    return mount_bind(bind_remounted(dir, dir, MS_RDONLY));
 }
 
 std::string fill_up(const std::string& dir, const char* before)
 {
-    if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") != 0)
-        return std::string("tmpfs: ") + std::strerror(errno);
+    if (const std::string problem = mount_small_tmpfs(dir); !problem.empty())
+        return problem;
     if (before)
         write_file(dir + "/.skarvolt", before);
     const int filler = open((dir + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
@@ -222,7 +214,7 @@ TEST(HighScoreReplace, DiskThatRefusesKeepsTheOldFile)
                 return problem.empty() ? c.refuse(dir.path, before) : problem;
             };
             const auto look = [&] {
-                return (exists(path) ? read_file(path) : "none\n") + list_dir(dir.path);
+                return (exists(path) ? read_file(path).value_or("") : "none\n") + list_dir(dir.path);
             };
             const SyncResult r = sync_in_child(path, 45, 0, setup, look);
             ASSERT_TRUE(r.ran) << r.err;
@@ -278,7 +270,7 @@ TEST(HighScoreTogether, TwoGamesCrashingAtOnceKeepTheHigherScore)
         close(gate[1]);
         ASSERT_TRUE(exited_cleanly(a));
         ASSERT_TRUE(exited_cleanly(b));
-        const std::string held = read_file(path);
+        const std::string held = read_file(path).value_or("");
         ASSERT_TRUE(held == std::to_string(base + 1) + "\n" || held == std::to_string(base + 2) + "\n")
             << "round " << round << ": " << held;
         lost += held != std::to_string(base + 2) + "\n";
@@ -341,7 +333,7 @@ TEST(HighScoreTogether, SavesKilledPartWayLeaveTheFileWholeAndNothingElse)
             nanosleep(&pause, nullptr);
             kill(saver, SIGKILL);
             waitpid(saver, nullptr, 0);
-            const std::string held = read_file(path);
+            const std::string held = read_file(path).value_or("");
             ASSERT_TRUE(!held.empty() && held.back() == '\n'
                         && held.find_first_not_of("0123456789") == held.size() - 1)
                 << "after kill " << kill_number << ": [" << held << "]";
