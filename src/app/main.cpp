@@ -6,6 +6,7 @@
 #include "app/shell.h"
 #include "game/run.h"
 #include "store/high_score.h"
+#include "version.h"
 
 int main(int argc, char** argv)
 {

@@ -32,8 +32,9 @@ void seed_random()
 {
     std::uint64_t seed = 1;
     if (std::FILE* device = std::fopen("/dev/random", "rb")) {
-        // Whatever a short read leaves in the seed is as good a seed as any.
-        (void)std::fread(&seed, sizeof seed, 1, device);
+        // Whatever a short read leaves in the seed is as good a seed as any, so the count
+        // read only needs to be taken (the C library insists that it is).
+        [[maybe_unused]] const std::size_t got = std::fread(&seed, sizeof seed, 1, device);
         std::fclose(device);
     } else {
         std::perror("fopen");

@@ -3,7 +3,6 @@
 // game's own verbs (run.h) and draw each frame (render/).
 #pragma once
 
-inline constexpr char VERSION[] = "1.0";
 inline constexpr char DEFAULT_TITLE[] = "Skarvolt";
 inline constexpr int WINDOW_WIDTH = 400;
 inline constexpr int WINDOW_HEIGHT = 300;

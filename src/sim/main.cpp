@@ -9,6 +9,7 @@
 
 #include "app/shell.h"
 #include "sim/replay.h"
+#include "version.h"
 
 namespace {
 

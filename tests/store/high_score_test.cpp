@@ -69,7 +69,7 @@ TEST(HighScoreRead, StartUpTakesTheFilesNumberWithoutWriting)
         {"minus (2^32 - 1)", "-4294967295\n", 1},
         {"largest 64-bit", "9223372036854775807\n", 4294967295u},
         {"far beyond 64 bits", std::string(40, '9') + "\n", 4294967295u},
-        {"far below 64 bits", "-" + std::string(40, '9') + "\n", 0},
+        {"far below 64 bits", std::string("-").append(40, '9') + "\n", 0},
         {"binary junk", std::string("\x01\xff\xfe\x80" "99\n", 7), 0},
         {"NUL ends the number", std::string("12\0" "34\n", 6), 12},
         {"NUL first", std::string("\0" "77\n", 4), 0},

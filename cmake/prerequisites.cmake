@@ -1,0 +1,107 @@
+# What the build needs and what it can do without.
+#
+# The game needs freeglut and OpenGL; without them the configure step stops with one line
+# that names the package. The test tools are each used when they are installed and
+# actually link here, and otherwise skipped with one line saying what was skipped and
+# which package brings it (tools/test-all installs them all). A working check is
+# remembered; a failed one is tried again at the next configure, so installing the
+# package is enough.
+
+include(CheckCXXSourceCompiles)
+
+find_package(OpenGL QUIET)
+find_package(GLUT QUIET)
+if(NOT OPENGL_FOUND OR NOT GLUT_FOUND)
+  message(FATAL_ERROR "freeglut and OpenGL are missing: install the package freeglut3-dev")
+endif()
+
+# skarvolt_try_link(VAR CODE LIBRARIES...): sets VAR when CODE compiles and links against
+# LIBRARIES (imported targets) with the compiler of the build.
+function(skarvolt_try_link var code)
+  if(${var})
+    return()
+  endif()
+  set(CMAKE_REQUIRED_LIBRARIES ${ARGN})
+  set(CMAKE_REQUIRED_QUIET ON)
+  check_cxx_source_compiles("${code}" ${var})
+  if(NOT ${var})
+    unset(${var} CACHE)
+  endif()
+endfunction()
+
+set(SKARVOLT_HAVE_GTEST OFF)
+set(SKARVOLT_HAVE_BENCHMARK OFF)
+set(SKARVOLT_HAVE_XTEST OFF)
+set(SKARVOLT_HAVE_FUZZER OFF)
+if(NOT BUILD_TESTING)
+  return()
+endif()
+
+find_package(GTest QUIET)
+if(TARGET GTest::gtest_main)
+  skarvolt_try_link(SKARVOLT_GTEST_LINKS
+    "#include <gtest/gtest.h>\nTEST(Links, Here) { EXPECT_EQ(1, 1); }"
+    GTest::gtest_main)
+  set(SKARVOLT_HAVE_GTEST ${SKARVOLT_GTEST_LINKS})
+endif()
+if(NOT SKARVOLT_HAVE_GTEST)
+  message(STATUS "Unit, store and end-to-end tests skipped: GoogleTest does not link here "
+                 "(package libgtest-dev)")
+endif()
+
+if(SKARVOLT_BENCH)
+  find_package(benchmark QUIET)
+  if(TARGET benchmark::benchmark_main)
+    skarvolt_try_link(SKARVOLT_BENCHMARK_LINKS
+      "#include <benchmark/benchmark.h>\nvoid f(benchmark::State& s) { for (auto _ : s) {} }\nBENCHMARK(f);"
+      benchmark::benchmark_main)
+    set(SKARVOLT_HAVE_BENCHMARK ${SKARVOLT_BENCHMARK_LINKS})
+  endif()
+  if(NOT SKARVOLT_HAVE_BENCHMARK)
+    message(STATUS "Benchmarks skipped: Google Benchmark does not link here "
+                   "(package libbenchmark-dev)")
+  endif()
+endif()
+
+if(SKARVOLT_HAVE_GTEST)
+  find_package(X11 QUIET)
+  if(X11_FOUND AND X11_Xtst_FOUND)
+    skarvolt_try_link(SKARVOLT_XTEST_LINKS
+      "#include <X11/extensions/XTest.h>\nint main() { return XTestFakeButtonEvent(nullptr, 1, 1, 0) ? 0 : 1; }"
+      X11::X11 X11::Xtst)
+    set(SKARVOLT_HAVE_XTEST ${SKARVOLT_XTEST_LINKS})
+  endif()
+  if(NOT SKARVOLT_HAVE_XTEST)
+    message(STATUS "End-to-end tests skipped: XTest does not link here (package libxtst-dev)")
+  endif()
+endif()
+
+# libFuzzer comes with clang whatever compiler builds the game; a clang installed
+# without its run-time libraries finds no fuzzer to link. The sanitized build leaves the
+# fuzzer to the plain one.
+if(NOT SKARVOLT_SANITIZE)
+  find_program(SKARVOLT_CLANGXX NAMES clang++ clang++-14)
+  mark_as_advanced(SKARVOLT_CLANGXX)
+  if(SKARVOLT_CLANGXX AND NOT SKARVOLT_FUZZER_LINKS)
+    set(probe ${PROJECT_BINARY_DIR}/CMakeFiles/fuzzer-probe)
+    file(MAKE_DIRECTORY ${probe})
+    file(WRITE ${probe}/probe.cpp
+         "#include <cstddef>\n#include <cstdint>\n"
+         "extern \"C\" int LLVMFuzzerTestOneInput(const std::uint8_t*, std::size_t) { return 0; }\n")
+    execute_process(
+      COMMAND ${SKARVOLT_CLANGXX} -std=c++20 -fsanitize=fuzzer,address,undefined
+              probe.cpp -o probe
+      WORKING_DIRECTORY ${probe}
+      RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
+    if(status EQUAL 0)
+      set(SKARVOLT_FUZZER_LINKS ON CACHE INTERNAL "clang links libFuzzer here")
+    endif()
+    file(REMOVE_RECURSE ${probe})
+  endif()
+  if(SKARVOLT_CLANGXX AND SKARVOLT_FUZZER_LINKS)
+    set(SKARVOLT_HAVE_FUZZER ON)
+  else()
+    message(STATUS "Score reader fuzzer skipped: clang++ does not link libFuzzer here "
+                   "(packages clang and libclang-rt-14-dev)")
+  endif()
+endif()
