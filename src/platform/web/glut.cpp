@@ -1,0 +1,285 @@
+// The GLUT the game uses, in a web page: the canvas is the window, its WebGL context
+// the GL context, and the page's events become GLUT's callbacks. As on the desktop,
+// every callback runs on the one thread, one at a time.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include <GL/freeglut.h>
+#include <emscripten/emscripten.h>
+#include <emscripten/eventloop.h>
+#include <emscripten/html5.h>
+
+#include "platform/web/fixed_function.h"
+
+namespace {
+
+constexpr const char* CANVAS = "#canvas";
+constexpr int TIMER_SLOTS = 8;
+constexpr int KEY_ESCAPE = 27;
+
+void (*display_func)() = nullptr;
+void (*keyboard_func)(unsigned char, int, int) = nullptr;
+void (*mouse_func)(int, int, int, int) = nullptr;
+void (*reshape_func)(int, int) = nullptr;
+
+int initial_width = 300;
+int initial_height = 300;
+int window_width = 0;  // drawing-buffer size last reported to the reshape callback
+int window_height = 0;
+
+bool looping = false; // the main loop has begun: events may reach the game
+bool redisplay_pending = false;
+long frame_request = 0;
+bool ended = false;
+
+// Buttons pressed inside the canvas: their releases count wherever the pointer is then,
+// as a desktop window keeps the pointer while a button is held.
+unsigned buttons_down = 0;
+
+struct Timer {
+    bool armed = false;
+    long id = 0;
+    void (*callback)(int) = nullptr;
+    int value = 0;
+};
+Timer timers[TIMER_SLOTS];
+
+void fire_timer(void* user_data)
+{
+    Timer& timer = *static_cast<Timer*>(user_data);
+    timer.armed = false;
+    if (!ended)
+        timer.callback(timer.value);
+}
+
+// The canvas's drawing buffer follows its size on the page times the screen's pixel
+// density, as a desktop window's size follows what the window manager gives it.
+void follow_page_size()
+{
+    double css_width = 0, css_height = 0;
+    if (emscripten_get_element_css_size(CANVAS, &css_width, &css_height) != EMSCRIPTEN_RESULT_SUCCESS)
+        return;
+    const double ratio = emscripten_get_device_pixel_ratio();
+    const int width = static_cast<int>(std::lround(css_width * ratio));
+    const int height = static_cast<int>(std::lround(css_height * ratio));
+    if (width == window_width && height == window_height)
+        return;
+    emscripten_set_canvas_element_size(CANVAS, width, height);
+    window_width = width;
+    window_height = height;
+    if (reshape_func)
+        reshape_func(width, height);
+    else
+        glViewport(0, 0, width, height);
+    glutPostRedisplay();
+}
+
+// The page counts the frames drawn and notes when the first one was, for whoever
+// watches it (the page's own tests, a curious player in the console).
+EM_JS(void, page_frame_drawn, (), {
+    Module.framesDrawn = (Module.framesDrawn || 0) + 1;
+    if (Module.firstFrameAt === undefined)
+        Module.firstFrameAt = performance.now();
+});
+
+EM_BOOL draw_frame(double /*time*/, void* /*user_data*/)
+{
+    redisplay_pending = false;
+    frame_request = 0;
+    if (ended)
+        return EM_FALSE;
+    follow_page_size();
+    redisplay_pending = false;
+    if (display_func)
+        display_func();
+    fixed_function_flush();
+    page_frame_drawn();
+    return EM_FALSE;
+}
+
+EM_BOOL on_page_resize(int /*type*/, const EmscriptenUiEvent* /*event*/, void* /*user_data*/)
+{
+    if (!ended)
+        follow_page_size();
+    return EM_FALSE;
+}
+
+void deliver_mouse(int button, int state, int x, int y)
+{
+    if (mouse_func && !ended)
+        mouse_func(button, state, x, y);
+}
+
+EM_BOOL on_mouse_down(int /*type*/, const EmscriptenMouseEvent* event, void* /*user_data*/)
+{
+    const int button = event->button; // the page numbers buttons as GLUT does: 0, 1, 2
+    if (button >= 0 && button < 16)
+        buttons_down |= 1u << button;
+    deliver_mouse(button, GLUT_DOWN, static_cast<int>(event->targetX),
+                  static_cast<int>(event->targetY));
+    return EM_TRUE; // no text selection, no focus change
+}
+
+EM_BOOL on_mouse_up(int /*type*/, const EmscriptenMouseEvent* event, void* /*user_data*/)
+{
+    const int button = event->button;
+    if (button < 0 || button >= 16 || !(buttons_down & (1u << button)))
+        return EM_FALSE; // a press that began outside the game
+    buttons_down &= ~(1u << button);
+    deliver_mouse(button, GLUT_UP, static_cast<int>(event->targetX),
+                  static_cast<int>(event->targetY));
+    return EM_FALSE;
+}
+
+// A finger on a touch screen is the left button: each touch that starts presses it,
+// each that ends releases it.
+EM_BOOL on_touch(int type, const EmscriptenTouchEvent* event, void* /*user_data*/)
+{
+    const int state = type == EMSCRIPTEN_EVENT_TOUCHSTART ? GLUT_DOWN : GLUT_UP;
+    for (int i = 0; i < event->numTouches; ++i) {
+        const EmscriptenTouchPoint& touch = event->touches[i];
+        if (touch.isChanged)
+            deliver_mouse(GLUT_LEFT_BUTTON, state, static_cast<int>(touch.targetX),
+                          static_cast<int>(touch.targetY));
+    }
+    return EM_TRUE; // keeps the browser from also sending mouse events for the touch
+}
+
+EM_BOOL on_key_down(int /*type*/, const EmscriptenKeyboardEvent* event, void* /*user_data*/)
+{
+    if (keyboard_func == nullptr || ended || event->ctrlKey || event->altKey || event->metaKey)
+        return EM_FALSE;
+    int key = -1;
+    if (std::strcmp(event->key, "Escape") == 0)
+        key = KEY_ESCAPE;
+    else if (std::strlen(event->key) == 1 && static_cast<unsigned char>(event->key[0]) < 128)
+        key = static_cast<unsigned char>(event->key[0]);
+    if (key >= 0)
+        keyboard_func(static_cast<unsigned char>(key), 0, 0);
+    return EM_FALSE;
+}
+
+} // namespace
+
+extern "C" EMSCRIPTEN_KEEPALIVE void canvas_resized()
+{
+    if (looping && !ended)
+        follow_page_size();
+}
+
+// The game has ended (a quit key) or failed: nothing of it may run again on this page.
+// The page calls it on its way out, since the browser has no process to end.
+extern "C" EMSCRIPTEN_KEEPALIVE void glut_quit()
+{
+    ended = true;
+    for (Timer& timer : timers)
+        if (timer.armed) {
+            emscripten_clear_timeout(timer.id);
+            timer.armed = false;
+        }
+    if (frame_request != 0)
+        emscripten_cancel_animation_frame(frame_request);
+    frame_request = 0;
+}
+
+extern "C" {
+
+void glutInit(int* /*argc*/, char** /*argv*/) {}
+void glutInitDisplayMode(unsigned int /*mode*/) {}
+
+void glutInitWindowSize(int width, int height)
+{
+    initial_width = width;
+    initial_height = height;
+}
+
+int glutCreateWindow(const char* /*title*/)
+{
+    // The page gives the canvas its size on screen; this is the size it starts from
+    // when the page leaves it open.
+    emscripten_set_canvas_element_size(CANVAS, initial_width, initial_height);
+    EmscriptenWebGLContextAttributes attributes;
+    emscripten_webgl_init_context_attributes(&attributes);
+    attributes.alpha = EM_FALSE;
+    attributes.depth = EM_FALSE;
+    attributes.stencil = EM_FALSE;
+    attributes.antialias = EM_FALSE; // sharp edges, as on the desktop
+    attributes.preserveDrawingBuffer = EM_TRUE; // the picture stays until the next frame
+    attributes.majorVersion = 1;
+    const EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context = emscripten_webgl_create_context(CANVAS, &attributes);
+    if (context <= 0) {
+        std::fprintf(stderr, "Skarvolt: this browser gives the page no WebGL\n");
+        return 0;
+    }
+    emscripten_webgl_make_context_current(context);
+    fixed_function_init();
+    return 1;
+}
+
+void glutDisplayFunc(void (*callback)())
+{
+    display_func = callback;
+}
+
+void glutKeyboardFunc(void (*callback)(unsigned char, int, int))
+{
+    keyboard_func = callback;
+}
+
+void glutMouseFunc(void (*callback)(int, int, int, int))
+{
+    mouse_func = callback;
+}
+
+void glutReshapeFunc(void (*callback)(int, int))
+{
+    reshape_func = callback;
+}
+
+void glutTimerFunc(unsigned int ms, void (*callback)(int), int value)
+{
+    for (Timer& timer : timers)
+        if (!timer.armed) {
+            timer.armed = true;
+            timer.callback = callback;
+            timer.value = value;
+            timer.id = emscripten_set_timeout(fire_timer, ms, &timer);
+            return;
+        }
+    std::fprintf(stderr, "Skarvolt: more than %d timers at once; one is dropped\n", TIMER_SLOTS);
+}
+
+void glutPostRedisplay()
+{
+    if (redisplay_pending || ended)
+        return;
+    redisplay_pending = true;
+    frame_request = emscripten_request_animation_frame(draw_frame, nullptr);
+}
+
+void glutSwapBuffers()
+{
+    // The browser shows the canvas once the callback returns.
+    fixed_function_flush();
+}
+
+void glutMainLoop()
+{
+    emscripten_set_mousedown_callback(CANVAS, nullptr, EM_FALSE, on_mouse_down);
+    emscripten_set_mouseup_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, on_mouse_up);
+    emscripten_set_touchstart_callback(CANVAS, nullptr, EM_FALSE, on_touch);
+    emscripten_set_touchend_callback(CANVAS, nullptr, EM_FALSE, on_touch);
+    emscripten_set_touchcancel_callback(CANVAS, nullptr, EM_FALSE, on_touch);
+    emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, on_key_down);
+    // The window's resize also tells of a new pixel density (the page zoomed); the page
+    // itself reports changes of the canvas's own size (canvas_resized).
+    emscripten_set_resize_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, on_page_resize);
+    // As a desktop window is shown: reshaped to its size, then drawn.
+    looping = true;
+    follow_page_size();
+    glutPostRedisplay();
+    emscripten_exit_with_live_runtime();
+}
+
+} // extern "C"

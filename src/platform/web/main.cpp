@@ -1,0 +1,95 @@
+// The game in a web page: the start-up of the desktop game, with the page's address for
+// the seed and the browser's storage for the best score.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include <GL/freeglut.h>
+#include <emscripten/emscripten.h>
+
+#include "app/frame.h"
+#include "game/run.h"
+#include "game/state.h"
+#include "store/high_score.h"
+
+namespace {
+
+constexpr int SEED_TEXT_SIZE = 32;
+
+// The text of the address's "seed" parameter; false when there is none.
+EM_JS(int, page_seed_text, (char* text, int size), {
+    const value = new URLSearchParams(window.location.search).get("seed");
+    if (value === null)
+        return 0;
+    stringToUTF8(value, text, size);
+    return 1;
+});
+
+// 64 bits from the browser's random source, as the desktop reads /dev/random.
+EM_JS(void, browser_random_seed, (std::uint32_t* words), {
+    const values = new Uint32Array(2);
+    window.crypto.getRandomValues(values);
+    HEAPU32[words >> 2] = values[0];
+    HEAPU32[(words >> 2) + 1] = values[1];
+});
+
+bool parse_seed(const char* text, std::uint64_t* seed)
+{
+    if (*text < '0' || *text > '9')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0')
+        return false;
+    *seed = value;
+    return true;
+}
+
+// ?seed=N plays the tunnel of seed N, as a desktop game whose random device gave N.
+void seed_from_page()
+{
+    std::uint64_t seed = 1;
+    char text[SEED_TEXT_SIZE] = "";
+    if (page_seed_text(text, sizeof text) && parse_seed(text, &seed)) {
+        srandom(static_cast<unsigned>(seed));
+        return;
+    }
+    if (text[0] != '\0')
+        std::fprintf(stderr, "Skarvolt: the seed \"%s\" is not a whole number from 0 to "
+                             "18446744073709551615; playing a random tunnel\n", text);
+    std::uint32_t words[2];
+    browser_random_seed(words);
+    seed = (static_cast<std::uint64_t>(words[1]) << 32) | words[0];
+    srandom(static_cast<unsigned>(seed));
+}
+
+} // namespace
+
+int main()
+{
+    char name[] = "skarvolt";
+    char* argv[] = {name, nullptr};
+    int argc = 1;
+
+    glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
+    glutInit(&argc, argv);
+    glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA);
+    glutCreateWindow(window_title(argc, argv));
+
+    glutDisplayFunc(on_display);
+    glutKeyboardFunc(on_key);
+    glutMouseFunc(on_mouse);
+    glutReshapeFunc(on_reshape);
+
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    seed_from_page();
+
+    game.state = ARMED;
+    game.high_score = 0;
+    sync_high_score();
+
+    glutMainLoop();
+    return 0;
+}

@@ -1,0 +1,236 @@
+// The browser game in Debian's headless Chromium, served by a small static server of
+// our own: the title screen, a run held to the crash, the best score after a reload,
+// the quit key, and the pictures of seed 1 against the desktop game's.
+//
+//   node browser_test.mjs SITE_DIR FONT_TABLE [DESKTOP_PICTURES_DIR]
+//
+// FONT_TABLE is the generated glyph table the site was built with: the texts on the
+// canvas are checked against the glyphs it holds. DESKTOP_PICTURES_DIR holds title.png
+// (a title screen showing HS: 45) and crash.png (the crash of a held run) of the
+// desktop game with seed 1; without it the picture comparisons are skipped.
+import { execFileSync } from 'node:child_process';
+import { readFileSync, existsSync } from 'node:fs';
+import http from 'node:http';
+import path from 'node:path';
+import puppeteer from 'puppeteer-core';
+
+const [siteDir, fontTable, desktopDir] = process.argv.slice(2);
+if (!siteDir || !fontTable) {
+    console.error('usage: node browser_test.mjs SITE_DIR FONT_TABLE [DESKTOP_PICTURES_DIR]');
+    process.exit(2);
+}
+
+const WIDTH = 400;
+const HEIGHT = 300;
+const BOX_HEIGHT = 18;
+
+let failures = 0;
+function check(ok, what) {
+    console.log(`${ok ? 'ok  ' : 'FAIL'}  ${what}`);
+    if (!ok)
+        failures += 1;
+}
+
+// ---- the glyph table, as the site was built with it ----
+
+function loadFont(file) {
+    const text = readFileSync(file, 'utf8');
+    const glyphs = [...text.matchAll(/^ {4}\{(-?\d+), (-?\d+), (\S+), (\S+), (\S+), (\S+), (\d+)\},$/gm)]
+        .map(m => ({ width: +m[1], height: +m[2], xorig: +m[3], yorig: +m[4], xmove: +m[5], offset: +m[7] }));
+    const bitsText = text.slice(text.indexOf('FONT_BITS[] = {'));
+    const bits = [...bitsText.matchAll(/0x([0-9a-f]{2})/g)].map(m => parseInt(m[1], 16));
+    if (glyphs.length !== 256 || bits.length === 0)
+        throw new Error(`${file}: not a glyph table (${glyphs.length} glyphs)`);
+    return { glyphs, bits };
+}
+
+// The overlay as the game draws it for `text` at the lower-left corner: white glyph
+// pixels over a black box 18 pixels high and as wide as the text. Returns the box's width
+// and a function telling the expected colour (true: white) of a pixel in it, y upward.
+function overlay(font, text) {
+    const lit = new Set();
+    let x = 0;
+    for (const ch of text) {
+        const g = font.glyphs[ch.charCodeAt(0)];
+        const stride = (g.width + 7) >> 3;
+        for (let row = 0; row < g.height; row++)
+            for (let col = 0; col < g.width; col++)
+                if (font.bits[g.offset + row * stride + (col >> 3)] & (0x80 >> (col & 7)))
+                    lit.add(`${Math.floor(x - g.xorig) + col},${Math.floor(0 - g.yorig) + row}`);
+        x += g.xmove;
+    }
+    return { width: x, white: (px, py) => lit.has(`${px},${py}`) };
+}
+
+// True when the canvas shows exactly `text` in the overlay box.
+function showsText(picture, font, text) {
+    const { width, white } = overlay(font, text);
+    for (let y = 0; y < BOX_HEIGHT; y++)
+        for (let x = 0; x < width; x++) {
+            const [r, g, b] = picture.at(x, y);
+            const want = white(x, y) ? 255 : 0;
+            if (r !== want || g !== want || b !== want)
+                return false;
+        }
+    return true;
+}
+
+// ---- pictures ----
+
+// RGB pixels, row 0 at the top; at(x, y) counts y upward from the bottom row, as GL does.
+function picture(width, height, rgb) {
+    return {
+        width, height, rgb,
+        at: (x, y) => {
+            const i = ((height - 1 - y) * width + x) * 3;
+            return [rgb[i], rgb[i + 1], rgb[i + 2]];
+        },
+    };
+}
+
+function readPng(file) {
+    const size = execFileSync('convert', [file, '-format', '%w %h', 'info:']).toString().split(' ');
+    const rgb = execFileSync('convert', [file, '-depth', '8', 'rgb:-'], { maxBuffer: 1 << 26 });
+    return picture(+size[0], +size[1], rgb);
+}
+
+// Share of pixels whose every channel is within `tolerance` of the other picture's.
+function agreement(a, b, tolerance) {
+    if (a.width !== b.width || a.height !== b.height)
+        return 0;
+    let same = 0;
+    for (let i = 0; i < a.rgb.length; i += 3)
+        if (Math.abs(a.rgb[i] - b.rgb[i]) <= tolerance && Math.abs(a.rgb[i + 1] - b.rgb[i + 1]) <= tolerance
+            && Math.abs(a.rgb[i + 2] - b.rgb[i + 2]) <= tolerance)
+            same += 1;
+    return same / (a.rgb.length / 3);
+}
+
+async function canvasPicture(page) {
+    const { width, height, data } = await page.evaluate(() => {
+        const canvas = document.getElementById('canvas');
+        const copy = document.createElement('canvas');
+        copy.width = canvas.width;
+        copy.height = canvas.height;
+        const context = copy.getContext('2d');
+        context.drawImage(canvas, 0, 0);
+        const pixels = context.getImageData(0, 0, copy.width, copy.height).data;
+        let text = '';
+        for (let i = 0; i < pixels.length; i += 4)
+            text += String.fromCharCode(pixels[i], pixels[i + 1], pixels[i + 2]);
+        return { width: copy.width, height: copy.height, data: btoa(text) };
+    });
+    return picture(width, height, Buffer.from(data, 'base64'));
+}
+
+// ---- the page ----
+
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
+
+function serve(dir) {
+    const server = http.createServer((request, response) => {
+        const name = new URL(request.url, 'http://localhost').pathname;
+        const file = path.join(dir, name === '/' ? 'index.html' : path.normalize(name));
+        if (!file.startsWith(path.resolve(dir)) || !existsSync(file)) {
+            response.writeHead(404);
+            response.end();
+            return;
+        }
+        response.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream' });
+        response.end(readFileSync(file));
+    });
+    return new Promise(resolve => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
+
+async function framesDrawn(page) {
+    return page.evaluate(() => (typeof Module === 'object' && Module.framesDrawn) || 0);
+}
+
+// Waits until the page has drawn more than `after` frames and a little time has passed
+// without a new one.
+async function settled(page, after = 0) {
+    await page.waitForFunction(n => typeof Module === 'object' && Module.framesDrawn > n, { timeout: 15000 }, after);
+    let last = await framesDrawn(page);
+    for (;;) {
+        await new Promise(resolve => setTimeout(resolve, 150));
+        const now = await framesDrawn(page);
+        if (now === last)
+            return now;
+        last = now;
+    }
+}
+
+const site = path.resolve(siteDir);
+const font = loadFont(fontTable);
+const server = await serve(site);
+const base = `http://127.0.0.1:${server.address().port}/`;
+const browser = await puppeteer.launch({
+    executablePath: process.env.SKARVOLT_CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
+           '--force-device-scale-factor=1', '--disable-gpu-vsync'],
+});
+const consoleLines = [];
+try {
+    const page = await browser.newPage();
+    await page.setViewport({ width: 800, height: 600, deviceScaleFactor: 1 });
+    page.on('console', message => consoleLines.push(`${message.type()}: ${message.text()}`));
+    page.on('pageerror', error => consoleLines.push(`pageerror: ${error.message}`));
+
+    // A fresh browser: no best score stored yet.
+    const started = Date.now();
+    await page.goto(`${base}?seed=1`);
+    const drawn = await settled(page);
+    const firstFrame = await page.evaluate(() => Module.firstFrameAt);
+    console.log(`first frame ${firstFrame.toFixed(0)} ms after the page began to load `
+                + `(${Date.now() - started} ms until the title screen had settled)`);
+    let shot = await canvasPicture(page);
+    check(shot.width === WIDTH && shot.height === HEIGHT, `the canvas is ${WIDTH}x${HEIGHT} (${shot.width}x${shot.height})`);
+    check(showsText(shot, font, 'HS: 0'), 'the title screen shows "HS: 0"');
+
+    // Held from the start, the ship leaves the window at the top on the 45th tick.
+    const canvas = await page.$('#canvas');
+    const box = await canvas.boundingBox();
+    await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+    await page.mouse.down();
+    await new Promise(resolve => setTimeout(resolve, 1500));
+    await page.mouse.up();
+    await settled(page, drawn);
+    const crash = await canvasPicture(page);
+    check(showsText(crash, font, '45 (HS: 45)'), 'a press held to the crash shows "45 (HS: 45)"');
+
+    // The best score outlives the page.
+    await page.reload();
+    await settled(page);
+    const title = await canvasPicture(page);
+    check(showsText(title, font, 'HS: 45'), 'after a reload the title screen shows "HS: 45"');
+
+    if (desktopDir) {
+        for (const [name, shotOfWeb] of [['title', title], ['crash', crash]]) {
+            const desktop = readPng(path.join(desktopDir, `${name}.png`));
+            const share = agreement(shotOfWeb, desktop, 2);
+            check(share >= 0.99, `the ${name} picture of seed 1 matches the desktop's in `
+                  + `${(share * 100).toFixed(2)}% of its pixels (at least 99%, within 2/255)`);
+        }
+    } else {
+        console.log('skip  pictures against the desktop game (no pictures given)');
+    }
+
+    // q ends the game: the page says so, and a press starts no run any more.
+    const before = await framesDrawn(page);
+    await page.keyboard.press('q');
+    await page.waitForFunction(() => document.body.classList.contains('ended'), { timeout: 5000 })
+        .then(() => check(true, 'q ends the game and the page says so'),
+              () => check(false, 'q ends the game and the page says so'));
+    await page.mouse.down();
+    await new Promise(resolve => setTimeout(resolve, 300));
+    await page.mouse.up();
+    check(await framesDrawn(page) === before, 'after q a press draws nothing more');
+} finally {
+    await browser.close();
+    server.close();
+}
+const errors = consoleLines.filter(line => /^(error|pageerror)/.test(line));
+if (errors.length > 0 || failures > 0)
+    console.log(`the page's console:\n  ${consoleLines.join('\n  ')}`);
+process.exit(failures > 0 ? 1 : 0);
