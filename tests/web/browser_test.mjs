@@ -231,6 +231,6 @@ try {
     server.close();
 }
 const errors = consoleLines.filter(line => /^(error|pageerror)/.test(line));
-if (errors.length > 0 || failures > 0)
+if ((errors.length > 0 || failures > 0) && consoleLines.length > 0)
     console.log(`the page's console:\n  ${consoleLines.join('\n  ')}`);
 process.exit(failures > 0 ? 1 : 0);
