@@ -160,6 +160,44 @@ async function settled(page, after = 0) {
     }
 }
 
+// A page of its own browser context (its own storage), with its console kept.
+async function openPage(browser, { scale = 1, before } = {}) {
+    const context = await browser.createBrowserContext();
+    const page = await context.newPage();
+    page.consoleLines = [];
+    page.on('console', message => page.consoleLines.push(`${message.type()}: ${message.text()}`));
+    page.on('pageerror', error => page.consoleLines.push(`pageerror: ${error.message}`));
+    await page.setViewport({ width: 800, height: 600, deviceScaleFactor: scale });
+    if (before)
+        await page.evaluateOnNewDocument(before);
+    return page;
+}
+
+// Holds the game's one button from the start of a run until well past the crash, with
+// the mouse or with a finger.
+async function holdToCrash(page, { touch = false } = {}) {
+    const drawn = await framesDrawn(page);
+    const box = await (await page.$('#canvas')).boundingBox();
+    const x = box.x + box.width / 2, y = box.y + box.height / 2;
+    if (touch) {
+        await page.touchscreen.touchStart(x, y);
+    } else {
+        await page.mouse.move(x, y);
+        await page.mouse.down();
+    }
+    await new Promise(resolve => setTimeout(resolve, 1500));
+    if (touch)
+        await page.touchscreen.touchEnd();
+    else
+        await page.mouse.up();
+    await settled(page, drawn);
+}
+
+function dumpConsole(page) {
+    if (page.consoleLines.length > 0)
+        console.log(`  the page's console:\n    ${page.consoleLines.join('\n    ')}`);
+}
+
 const site = path.resolve(siteDir);
 const font = loadFont(fontTable);
 const server = await serve(site);
@@ -167,70 +205,123 @@ const base = `http://127.0.0.1:${server.address().port}/`;
 const browser = await puppeteer.launch({
     executablePath: process.env.SKARVOLT_CHROMIUM || '/usr/bin/chromium',
     headless: true,
-    args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-           '--force-device-scale-factor=1', '--disable-gpu-vsync'],
+    args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader'],
 });
-const consoleLines = [];
 try {
-    const page = await browser.newPage();
-    await page.setViewport({ width: 800, height: 600, deviceScaleFactor: 1 });
-    page.on('console', message => consoleLines.push(`${message.type()}: ${message.text()}`));
-    page.on('pageerror', error => consoleLines.push(`pageerror: ${error.message}`));
-
     // A fresh browser: no best score stored yet.
-    const started = Date.now();
-    await page.goto(`${base}?seed=1`);
-    const drawn = await settled(page);
-    const firstFrame = await page.evaluate(() => Module.firstFrameAt);
-    console.log(`first frame ${firstFrame.toFixed(0)} ms after the page began to load `
-                + `(${Date.now() - started} ms until the title screen had settled)`);
-    let shot = await canvasPicture(page);
-    check(shot.width === WIDTH && shot.height === HEIGHT, `the canvas is ${WIDTH}x${HEIGHT} (${shot.width}x${shot.height})`);
-    check(showsText(shot, font, 'HS: 0'), 'the title screen shows "HS: 0"');
+    {
+        const page = await openPage(browser);
+        const failed = failures;
+        const started = Date.now();
+        await page.goto(`${base}?seed=1`);
+        await settled(page);
+        const firstFrame = await page.evaluate(() => Module.firstFrameAt);
+        console.log(`first frame ${firstFrame.toFixed(0)} ms after the page began to load `
+                    + `(${Date.now() - started} ms until the title screen had settled)`);
+        const shot = await canvasPicture(page);
+        check(shot.width === WIDTH && shot.height === HEIGHT, `the canvas is ${WIDTH}x${HEIGHT} (${shot.width}x${shot.height})`);
+        check(showsText(shot, font, 'HS: 0'), 'the title screen shows "HS: 0"');
 
-    // Held from the start, the ship leaves the window at the top on the 45th tick.
-    const canvas = await page.$('#canvas');
-    const box = await canvas.boundingBox();
-    await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
-    await page.mouse.down();
-    await new Promise(resolve => setTimeout(resolve, 1500));
-    await page.mouse.up();
-    await settled(page, drawn);
-    const crash = await canvasPicture(page);
-    check(showsText(crash, font, '45 (HS: 45)'), 'a press held to the crash shows "45 (HS: 45)"');
+        // Held from the start, the ship leaves the window at the top on the 45th tick.
+        await holdToCrash(page);
+        const crash = await canvasPicture(page);
+        check(showsText(crash, font, '45 (HS: 45)'), 'a press held to the crash shows "45 (HS: 45)"');
 
-    // The best score outlives the page.
-    await page.reload();
-    await settled(page);
-    const title = await canvasPicture(page);
-    check(showsText(title, font, 'HS: 45'), 'after a reload the title screen shows "HS: 45"');
+        // The best score outlives the page.
+        await page.reload();
+        await settled(page);
+        const reloaded = await page.evaluate(() => Module.firstFrameAt);
+        console.log(`after a reload, the first frame ${reloaded.toFixed(0)} ms after the page began to load`);
+        const title = await canvasPicture(page);
+        check(showsText(title, font, 'HS: 45'), 'after a reload the title screen shows "HS: 45"');
 
-    if (desktopDir) {
-        for (const [name, shotOfWeb] of [['title', title], ['crash', crash]]) {
-            const desktop = readPng(path.join(desktopDir, `${name}.png`));
-            const share = agreement(shotOfWeb, desktop, 2);
-            check(share >= 0.99, `the ${name} picture of seed 1 matches the desktop's in `
-                  + `${(share * 100).toFixed(2)}% of its pixels (at least 99%, within 2/255)`);
+        if (desktopDir) {
+            for (const [name, shotOfWeb] of [['title', title], ['crash', crash]]) {
+                const desktop = readPng(path.join(desktopDir, `${name}.png`));
+                const share = agreement(shotOfWeb, desktop, 2);
+                check(share >= 0.99, `the ${name} picture of seed 1 matches the desktop's in `
+                      + `${(share * 100).toFixed(2)}% of its pixels (at least 99%, within 2/255)`);
+            }
+        } else {
+            console.log('skip  pictures against the desktop game (no pictures given)');
         }
-    } else {
-        console.log('skip  pictures against the desktop game (no pictures given)');
+
+        // q ends the game: the page says so, and a press starts no run any more.
+        const before = await framesDrawn(page);
+        await page.keyboard.press('q');
+        const ended = await page.waitForFunction(() => document.body.classList.contains('ended'), { timeout: 5000 })
+            .then(() => true, () => false);
+        check(ended, 'q ends the game and the page says so');
+        await page.mouse.down();
+        await new Promise(resolve => setTimeout(resolve, 300));
+        await page.mouse.up();
+        check(await framesDrawn(page) === before, 'after q a press draws nothing more');
+        const errors = page.consoleLines.filter(line => /^(error|pageerror)/.test(line));
+        check(errors.length === 0, 'the page reports no errors');
+        if (failures > failed)
+            dumpConsole(page);
     }
 
-    // q ends the game: the page says so, and a press starts no run any more.
-    const before = await framesDrawn(page);
-    await page.keyboard.press('q');
-    await page.waitForFunction(() => document.body.classList.contains('ended'), { timeout: 5000 })
-        .then(() => check(true, 'q ends the game and the page says so'),
-              () => check(false, 'q ends the game and the page says so'));
-    await page.mouse.down();
-    await new Promise(resolve => setTimeout(resolve, 300));
-    await page.mouse.up();
-    check(await framesDrawn(page) === before, 'after q a press draws nothing more');
+    // A better score already stored wins over the run's; a finger flies as the mouse does.
+    {
+        const page = await openPage(browser, {
+            before: () => { if (!sessionStorage.getItem('set')) { sessionStorage.setItem('set', 1); localStorage.setItem('skarvolt.best-score', '100'); } },
+        });
+        const failed = failures;
+        await page.goto(base);
+        await settled(page);
+        check(showsText(await canvasPicture(page), font, 'HS: 100'), 'a stored 100 shows as "HS: 100"');
+        await holdToCrash(page, { touch: true });
+        check(showsText(await canvasPicture(page), font, '45 (HS: 100)'), 'a touch held to the crash shows "45 (HS: 100)"');
+        check(await page.evaluate(() => localStorage.getItem('skarvolt.best-score')) === '100',
+              'the stored 100 stays');
+        if (failures > failed)
+            dumpConsole(page);
+    }
+
+    // Where the page may keep nothing, the best score lives in memory, and the console
+    // says so once.
+    {
+        const page = await openPage(browser, {
+            before: () => Object.defineProperty(window, 'localStorage', {
+                get() { throw new DOMException('The page may not keep anything', 'SecurityError'); },
+            }),
+        });
+        const failed = failures;
+        await page.goto(base);
+        await settled(page);
+        check(showsText(await canvasPicture(page), font, 'HS: 0'), 'without storage the title shows "HS: 0"');
+        await holdToCrash(page);
+        check(showsText(await canvasPicture(page), font, '45 (HS: 45)'), 'without storage the crash shows "45 (HS: 45)"');
+        await holdToCrash(page);
+        check(showsText(await canvasPicture(page), font, '45 (HS: 45)'), 'and the next run\'s crash still knows the best');
+        const said = page.consoleLines.filter(line => /storage/.test(line));
+        check(said.length === 1 && said[0].startsWith('warn'), `the console says so once (${said.length} times)`);
+        if (failures > failed)
+            dumpConsole(page);
+    }
+
+    // On a screen of twice the pixel density the canvas has twice the pixels, and the
+    // score box keeps its 18 of them; resized, the canvas follows its new size.
+    {
+        const page = await openPage(browser, { scale: 2 });
+        const failed = failures;
+        await page.goto(base);
+        await settled(page);
+        let shot = await canvasPicture(page);
+        check(shot.width === 2 * WIDTH && shot.height === 2 * HEIGHT && showsText(shot, font, 'HS: 0'),
+              `at pixel density 2 the canvas is ${2 * WIDTH}x${2 * HEIGHT} (${shot.width}x${shot.height}) with the same text`);
+        const drawn = await framesDrawn(page);
+        await page.evaluate(() => { const w = document.getElementById('window'); w.style.width = '300px'; w.style.height = '120px'; });
+        await settled(page, drawn);
+        shot = await canvasPicture(page);
+        check(shot.width === 600 && shot.height === 240 && showsText(shot, font, 'HS: 0'),
+              `resized to 300x120, the canvas is 600x240 (${shot.width}x${shot.height}) with the same text`);
+        if (failures > failed)
+            dumpConsole(page);
+    }
 } finally {
     await browser.close();
     server.close();
 }
-const errors = consoleLines.filter(line => /^(error|pageerror)/.test(line));
-if ((errors.length > 0 || failures > 0) && consoleLines.length > 0)
-    console.log(`the page's console:\n  ${consoleLines.join('\n  ')}`);
 process.exit(failures > 0 ? 1 : 0);
