@@ -208,6 +208,7 @@ const browser = await puppeteer.launch({
     args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader'],
 });
 try {
+    let crashOfSeed1;
     // A fresh browser: no best score stored yet.
     {
         const page = await openPage(browser);
@@ -225,6 +226,7 @@ try {
         // Held from the start, the ship leaves the window at the top on the 45th tick.
         await holdToCrash(page);
         const crash = await canvasPicture(page);
+        crashOfSeed1 = crash;
         check(showsText(crash, font, '45 (HS: 45)'), 'a press held to the crash shows "45 (HS: 45)"');
 
         // The best score outlives the page.
@@ -260,6 +262,21 @@ try {
         check(errors.length === 0, 'the page reports no errors');
         if (failures > failed)
             dumpConsole(page);
+    }
+
+    // The seed is narrowed to 32 bits as on the desktop: 2^32 + 1 flies the tunnel of 1.
+    // A seed that is not a number is said to be wrong, and a random tunnel is flown.
+    {
+        const page = await openPage(browser);
+        await page.goto(`${base}?seed=4294967297`);
+        await settled(page);
+        await holdToCrash(page);
+        check(agreement(await canvasPicture(page), crashOfSeed1, 0) === 1,
+              'the seed 4294967297 gives the crash picture of the seed 1');
+        await page.goto(`${base}?seed=-1`);
+        await settled(page);
+        check(page.consoleLines.some(line => line.includes('the seed "-1" is not a whole number')),
+              'the seed -1 is said to be wrong');
     }
 
     // A better score already stored wins over the run's; a finger flies as the mouse does.
