@@ -4,6 +4,7 @@
 #include <GL/freeglut.h>
 
 #include "app/shell.h"
+#include "app/window.h"
 #include "game/run.h"
 #include "store/high_score.h"
 #include "version.h"
@@ -27,18 +28,7 @@ int main(int argc, char** argv)
         argv = fallback_argv;
     }
 
-    // The size comes first so that a -geometry option given to GLUT takes its place.
-    glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
-    glutInit(&argc, argv);
-    glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA);
-    glutCreateWindow(window_title(argc, argv));
-
-    glutDisplayFunc(on_display);
-    glutKeyboardFunc(on_key);
-    glutMouseFunc(on_mouse);
-    glutReshapeFunc(on_reshape);
-
-    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    open_window(&argc, argv);
     seed_random();
     start_game();
 

@@ -8,10 +8,9 @@
 #include <GL/freeglut.h>
 #include <emscripten/emscripten.h>
 
-#include "app/frame.h"
+#include "app/shell.h"
+#include "app/window.h"
 #include "game/run.h"
-#include "game/state.h"
-#include "store/high_score.h"
 
 namespace {
 
@@ -72,24 +71,9 @@ int main()
     char name[] = "skarvolt";
     char* argv[] = {name, nullptr};
     int argc = 1;
-
-    glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
-    glutInit(&argc, argv);
-    glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA);
-    glutCreateWindow(window_title(argc, argv));
-
-    glutDisplayFunc(on_display);
-    glutKeyboardFunc(on_key);
-    glutMouseFunc(on_mouse);
-    glutReshapeFunc(on_reshape);
-
-    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    open_window(&argc, argv);
     seed_from_page();
-
-    game.state = ARMED;
-    game.high_score = 0;
-    sync_high_score();
-
+    start_game();
     glutMainLoop();
     return 0;
 }

@@ -10,6 +10,7 @@
 
 #include <emscripten/emscripten.h>
 
+#include "game/hooks.h"
 #include "game/state.h"
 #include "store/high_score.h"
 

@@ -1,0 +1,21 @@
+#include "app/window.h"
+
+#include <GL/freeglut.h>
+
+#include "app/shell.h"
+
+void open_window(int* argc, char** argv)
+{
+    // The size comes first so that a -geometry option given to GLUT takes its place.
+    glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
+    glutInit(argc, argv);
+    glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA);
+    glutCreateWindow(window_title(*argc, argv));
+
+    glutDisplayFunc(on_display);
+    glutKeyboardFunc(on_key);
+    glutMouseFunc(on_mouse);
+    glutReshapeFunc(on_reshape);
+
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+}
