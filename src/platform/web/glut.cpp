@@ -54,17 +54,18 @@ void fire_timer(void* user_data)
 }
 
 // The canvas's drawing buffer follows its size on the page times the screen's pixel
-// density, as a desktop window's size follows what the window manager gives it.
-void follow_page_size()
+// density, as a desktop window's size follows what the window manager gives it. True
+// when the size changed and the game was told (and so has a frame to draw).
+bool follow_page_size()
 {
     double css_width = 0, css_height = 0;
     if (emscripten_get_element_css_size(CANVAS, &css_width, &css_height) != EMSCRIPTEN_RESULT_SUCCESS)
-        return;
+        return false;
     const double ratio = emscripten_get_device_pixel_ratio();
     const int width = static_cast<int>(std::lround(css_width * ratio));
     const int height = static_cast<int>(std::lround(css_height * ratio));
     if (width == window_width && height == window_height)
-        return;
+        return false;
     emscripten_set_canvas_element_size(CANVAS, width, height);
     window_width = width;
     window_height = height;
@@ -72,7 +73,7 @@ void follow_page_size()
         reshape_func(width, height);
     else
         glViewport(0, 0, width, height);
-    glutPostRedisplay();
+    return true;
 }
 
 // The page counts the frames drawn and notes when the first one was, for whoever
@@ -89,8 +90,9 @@ EM_BOOL draw_frame(double /*time*/, void* /*user_data*/)
     frame_request = 0;
     if (ended)
         return EM_FALSE;
+    // A size that changed since the last frame is reshaped before this frame, which is
+    // the one frame the change calls for: every frame after a crash draws a new burst.
     follow_page_size();
-    redisplay_pending = false;
     if (display_func)
         display_func();
     fixed_function_flush();
@@ -100,8 +102,8 @@ EM_BOOL draw_frame(double /*time*/, void* /*user_data*/)
 
 EM_BOOL on_page_resize(int /*type*/, const EmscriptenUiEvent* /*event*/, void* /*user_data*/)
 {
-    if (!ended)
-        follow_page_size();
+    if (!ended && follow_page_size())
+        glutPostRedisplay();
     return EM_FALSE;
 }
 
@@ -164,8 +166,8 @@ EM_BOOL on_key_down(int /*type*/, const EmscriptenKeyboardEvent* event, void* /*
 
 extern "C" EMSCRIPTEN_KEEPALIVE void canvas_resized()
 {
-    if (looping && !ended)
-        follow_page_size();
+    if (looping && !ended && follow_page_size())
+        glutPostRedisplay();
 }
 
 // The game has ended (a quit key) or failed: nothing of it may run again on this page.
