@@ -10,6 +10,7 @@
 
 #include "app/shell.h"
 #include "app/window.h"
+#include "game/random.h"
 #include "game/run.h"
 
 namespace {
@@ -52,7 +53,7 @@ void seed_from_page()
     std::uint64_t seed = 1;
     char text[SEED_TEXT_SIZE] = "";
     if (page_seed_text(text, sizeof text) && parse_seed(text, &seed)) {
-        srandom(static_cast<unsigned>(seed));
+        random_seed(&game_random, static_cast<std::uint32_t>(seed));
         return;
     }
     if (text[0] != '\0')
@@ -61,7 +62,7 @@ void seed_from_page()
     std::uint32_t words[2];
     browser_random_seed(words);
     seed = (static_cast<std::uint64_t>(words[1]) << 32) | words[0];
-    srandom(static_cast<unsigned>(seed));
+    random_seed(&game_random, static_cast<std::uint32_t>(seed));
 }
 
 } // namespace
