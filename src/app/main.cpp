@@ -3,6 +3,7 @@
 
 #include <GL/freeglut.h>
 
+#include "app/record.h"
 #include "app/shell.h"
 #include "app/window.h"
 #include "game/run.h"
@@ -18,6 +19,19 @@ int main(int argc, char** argv)
     }
     open_standard_descriptors();
 
+    // GLUT must not see --record, and a recording that cannot be made is said before any
+    // window opens.
+    const char* record_path = nullptr;
+    if (!take_record_option(&argc, argv, &record_path))
+        return EXIT_BAD_RECORD;
+    if (record_path != nullptr) {
+        if (!start_recording(record_path))
+            return EXIT_BAD_RECORD;
+        // The quit keys and a closed window all end in exit: the recording keeps the
+        // ticks of a run in progress.
+        std::atexit(finish_recording);
+    }
+
     build_score_path();
 
     // A program started without even a name still gets a window.
@@ -29,7 +43,7 @@ int main(int argc, char** argv)
     }
 
     open_window(&argc, argv);
-    seed_random();
+    record_seed(seed_random());
     start_game();
 
     glutMainLoop();

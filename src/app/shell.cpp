@@ -8,6 +8,7 @@
 #include <GL/freeglut.h>
 #include <libgen.h>
 
+#include "app/record.h"
 #include "game/random.h"
 #include "game/run.h"
 #include "game/state.h"
@@ -28,7 +29,7 @@ bool wants_version(int argc, char** argv)
     return false;
 }
 
-void seed_random()
+std::uint32_t seed_random()
 {
     std::uint64_t seed = 1;
     if (std::FILE* device = std::fopen("/dev/random", "rb")) {
@@ -40,6 +41,7 @@ void seed_random()
         std::perror("fopen");
     }
     random_seed(&game_random, static_cast<std::uint32_t>(seed));
+    return static_cast<std::uint32_t>(seed);
 }
 
 const char* window_title(int argc, char** argv)
@@ -52,11 +54,18 @@ const char* window_title(int argc, char** argv)
 
 void on_mouse(int /*button*/, int button_state, int /*x*/, int /*y*/)
 {
-    button_state == GLUT_DOWN ? thrust_on() : thrust_off();
+    if (button_state == GLUT_DOWN)
+        record_input("press", thrust_on);
+    else
+        record_input("release", thrust_off);
 }
 
 void on_display()
 {
+    // A frame over a crash draws its burst from the random sequence, and the first one
+    // lets the next run start: a replay must draw it too.
+    if (game.state & CRASHED)
+        record_crash_frame();
     glClear(GL_COLOR_BUFFER_BIT);
     draw_scene();
     draw_overlay();

@@ -3,6 +3,8 @@
 // game's own verbs (run.h) and draw each frame (render/).
 #pragma once
 
+#include <cstdint>
+
 inline constexpr char DEFAULT_TITLE[] = "Skarvolt";
 inline constexpr int WINDOW_WIDTH = 400;
 inline constexpr int WINDOW_HEIGHT = 300;
@@ -12,7 +14,8 @@ inline constexpr int WINDOW_HEIGHT = 300;
 bool wants_version(int argc, char** argv);
 
 // Seeds the game's random sequence from the system's random device, or with 1 when it cannot be read.
-void seed_random();
+// Returns the seed as the sequence took it, narrowed to 32 bits.
+std::uint32_t seed_random();
 
 // The window title: the last component of the program's name.
 const char* window_title(int argc, char** argv);

@@ -3,8 +3,10 @@
 // climbs straight out of the top of the window and crashes on tick 45.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 
@@ -52,5 +54,27 @@ inline double pixel_y(double y, int height) { return (1 - y) * height / 2 - 0.5;
 // and returns the settled crash picture, burst included. The button stays down. The
 // fake home must hold no score file, or one below the held-run score.
 Image held_run_crash(XServer& x, Game& game, const Sandbox& box);
+
+// Reads the number at the start of the score box's text: the score of a run in progress
+// or of a crash. It learns the digits from the game itself: the title screen of a game
+// whose best score is LEARNING_SCORE, which shows every digit, and the crash of that
+// game's held run, "45 (HS: ...)", which shows where the text's first digits stand.
+class ScoreReader {
+public:
+    static constexpr char LEARNING_SCORE[] = "1234567890";
+
+    // Throws when the two pictures do not show the digits as expected.
+    ScoreReader(const Image& title, const Image& held_crash);
+
+    // The number that the text begins with; throws when it begins with no digit.
+    std::uint32_t read(const Image& image) const;
+
+private:
+    using Strip = std::vector<bool>; // white or not, column by column of one digit's cell
+    Strip strip(const Image& image, int x) const;
+
+    int advance_ = 0; // every digit's width in pixels
+    std::vector<Strip> digits_; // by value, 0 to 9
+};
 
 } // namespace e2e

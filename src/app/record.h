@@ -1,0 +1,38 @@
+// Recording a session (skarvolt --record FILE) in the simulator's script language, so
+// that skarvolt-sim replays every run of it exactly: the seed first, then the presses and
+// releases as they reached the game, the ticks that ran between them, and the frames
+// drawn while a crash shows (each draws a burst from the random generator, and the first
+// lets the next run start). Every one of these does nothing while no recording is made.
+#pragma once
+
+#include <cstdint>
+
+// Exit status of a --record that cannot be followed.
+inline constexpr int EXIT_BAD_RECORD = 2;
+
+// Takes "--record FILE" or "--record=FILE" out of the arguments (GLUT must not see it)
+// and sets *path to FILE, or to nullptr when there is none. False, after one line on
+// standard error, when --record has no file or comes twice.
+bool take_record_option(int* argc, char** argv, const char** path);
+
+// Opens, or creates, the file at path for the recording; a file that was there is emptied
+// when the first line is written. Never blocks, and never opens what is not a regular
+// file (a link is followed to a regular file only). False, after one line on standard
+// error naming the file, when it cannot be had. The path is kept, not copied: it must
+// last until finish_recording (the command line's does).
+bool start_recording(const char* path);
+
+// The seed as the random generator took it: the first line of the recording.
+void record_seed(std::uint32_t seed);
+
+// Records a press or release ("press" or "release") and then plays it through the game's
+// verb, so that the ticks it ends and the run it may start are counted on the right side.
+void record_input(const char* word, void (*verb)());
+
+// Records a frame drawn while a crash shows, and writes everything out: a game that is
+// killed later loses at most what came after this crash.
+void record_crash_frame();
+
+// Writes out the rest, the ticks of a run in progress included, and closes the file.
+// Called on the way out; a file that never got its first line is removed again.
+void finish_recording();

@@ -1,0 +1,226 @@
+// A session recorded with --record: the file that the game writes while it is played,
+// replayed by skarvolt-sim, gives the scores that the game showed and saved; and what
+// cannot be recorded to stops the game before any window opens.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "harness.h"
+#include "picture.h"
+#include "support/files.h"
+#include "support/mounts.h"
+
+namespace {
+
+using e2e::Game;
+using e2e::Image;
+using e2e::Sandbox;
+using e2e::XServer;
+
+void quit(XServer& x, Game& game)
+{
+    x.key("q");
+    const auto status = game.wait_exit();
+    ASSERT_TRUE(status) << "still running after q";
+    EXPECT_TRUE(status->ok()) << *status;
+}
+
+bool shows_crash(const Image& image)
+{
+    return e2e::shows_burst(image, 0, image.height);
+}
+
+// The digits of the score box, as this game draws them.
+e2e::ScoreReader learn_digits(XServer& x)
+{
+    Sandbox box;
+    test_support::write_file(box.score_file(), std::string(e2e::ScoreReader::LEARNING_SCORE) + "\n");
+    Game game(box, {}, &x);
+    const Window w = game.window();
+    const Image title = x.settled_image(w, e2e::shows_text);
+    x.press(200, 150);
+    const Image crash = x.settled_image(w, e2e::shows_burst_above);
+    x.release();
+    e2e::ScoreReader reader(title, crash);
+    quit(x, game);
+    return reader;
+}
+
+// The "crash N" lines of skarvolt-sim's replay of a recording, and how many tick lines
+// follow the last of them.
+struct Replay {
+    std::vector<std::uint32_t> crashes;
+    int ticks_after_last_crash = 0;
+};
+
+Replay replay(const Sandbox& box, const std::string& recording)
+{
+    const std::string trace = box.path("trace");
+    const std::string command = std::string(SKARVOLT_SIM_BINARY) + " " + recording + " > " +
+                                trace + " 2> " + box.path("sim-errors");
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(status, 0) << test_support::read_file(box.path("sim-errors")).value_or("");
+    Replay result;
+    std::istringstream lines(test_support::read_file(trace).value_or(""));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("crash ")) {
+            result.crashes.push_back(static_cast<std::uint32_t>(std::stoul(line.substr(6))));
+            result.ticks_after_last_crash = 0;
+        } else {
+            ++result.ticks_after_last_crash;
+        }
+    }
+    return result;
+}
+
+void hold_for(std::chrono::milliseconds time)
+{
+    std::this_thread::sleep_for(time);
+}
+
+TEST(Recording, PlayedRunsReplayToTheScoresTheGameShowedAndSaved)
+{
+    XServer x;
+    const e2e::ScoreReader reader = learn_digits(x);
+
+    Sandbox box;
+    const std::string recording = box.path("session.txt");
+    e2e::GameOptions options{.args = {"--record", recording}};
+    // Where the game can be given a random device of the test's own, the seed that the
+    // recording names is checked too: 2^32 + 7 reaches the generator as 7.
+    const bool seeded = test_support::private_mounts_available();
+    if (seeded) {
+        options.random = e2e::RandomDevice::File;
+        options.random_file = box.path("seed");
+        e2e::write_seed(options.random_file, (std::uint64_t{1} << 32) + 7);
+    }
+    Game game(box, options, &x);
+    const Window w = game.window();
+    x.settled_image(w, e2e::shows_text);
+    const auto middle = [&] {
+        const e2e::Geometry g = x.geometry(w);
+        x.pointer(g.width / 2, g.height / 2);
+    };
+
+    // A run held from the start, out of the top of the window.
+    std::vector<std::uint32_t> shown{reader.read(e2e::held_run_crash(x, game, box))};
+    x.release();
+    ASSERT_EQ(shown[0], static_cast<std::uint32_t>(e2e::HELD_RUN_SCORE));
+
+    // Strokes, then the fall out of the bottom of the window; the ticks between the
+    // strokes are what the recording must count right.
+    middle();
+    x.button(1, true);
+    x.wait_for_image(w, [](const Image& i) { return !shows_crash(i); });
+    for (int i = 0; i < 2; ++i) {
+        hold_for(std::chrono::milliseconds(60));
+        x.release();
+        hold_for(std::chrono::milliseconds(60));
+        x.button(1, true);
+    }
+    hold_for(std::chrono::milliseconds(60));
+    x.release();
+    shown.push_back(reader.read(x.settled_image(w, shows_crash)));
+
+    // A climb of about 25 ticks: the fall that follows passes the run's first block (in
+    // the middle, at ticks 97 and 98) already below it and lasts past tick 96, from when
+    // on the floor under the ship is the tunnel's, made from the random sequence. So the
+    // crash comes on the tick that the replay gives only when the seed and every burst
+    // drawn before are right.
+    const auto climb = std::chrono::steady_clock::now();
+    x.button(1, true);
+    x.wait_for_image(w, [](const Image& i) { return !shows_crash(i); });
+    std::this_thread::sleep_until(climb + std::chrono::milliseconds(300));
+    x.release();
+    shown.push_back(reader.read(x.settled_image(w, shows_crash)));
+
+    // A last run, which q cuts short.
+    x.button(1, true);
+    x.wait_for_image(w, [](const Image& i) { return !shows_crash(i); });
+    hold_for(std::chrono::milliseconds(100));
+    quit(x, game);
+
+    const std::string saved = test_support::read_file(box.score_file()).value_or("(none)");
+    const auto kept = test_support::read_file(recording);
+    ASSERT_TRUE(kept) << "no recording";
+    EXPECT_TRUE(kept->starts_with(seeded ? "seed 7\n" : "seed ")) << *kept;
+
+    const Replay played = replay(box, recording);
+    EXPECT_EQ(played.crashes, shown) << "the recording:\n" << *kept;
+    EXPECT_EQ(std::to_string(*std::max_element(shown.begin(), shown.end())) + "\n", saved);
+    EXPECT_GT(played.ticks_after_last_crash, 0) << "the run that q ended is in the recording";
+}
+
+// What the game cannot record to is said in one line, and the game ends with status 2
+// before it looks for a display: without one it would have said so instead.
+TEST(RecordOption, WhatCannotBeRecordedToEndsTheGameBeforeAnyWindow)
+{
+    Sandbox box;
+    const std::string fifo = box.path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string link = box.path("to-null");
+    ASSERT_EQ(::symlink("/dev/null", link.c_str()), 0);
+    const std::string taken = box.path("taken");
+    test_support::write_file(taken, "an older recording\n");
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string error;
+    };
+    const Case cases[] = {
+        {{"--record"}, "skarvolt: --record needs a file name\n"},
+        {{"-geometry", "640x480", "--record="}, "skarvolt: --record needs a file name\n"},
+        {{"--record", taken, "--record=" + box.path("b")}, "skarvolt: --record given twice\n"},
+        {{"--record", box.path("no/such/dir")},
+         "skarvolt: cannot record to " + box.path("no/such/dir") +
+             ": No such file or directory\n"},
+        {{"--record", box.dir()}, "skarvolt: cannot record to " + box.dir() + ": not a regular file\n"},
+        {{"--record", fifo}, "skarvolt: cannot record to " + fifo + ": not a regular file\n"},
+        {{"--record", link}, "skarvolt: cannot record to " + link + ": not a regular file\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        Game game(box, {.args = c.args}); // no DISPLAY
+        const auto status = game.wait_exit();
+        ASSERT_TRUE(status) << "the game waits";
+        EXPECT_TRUE(status->exited && status->code == 2) << *status;
+        EXPECT_EQ(game.err(), c.error);
+        EXPECT_EQ(game.out(), "");
+    }
+    EXPECT_EQ(test_support::read_file(taken), "an older recording\n");
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_FALSE(test_support::read_file(box.path("b")));
+}
+
+// A game that cannot open its window has recorded nothing: a file it made goes again,
+// and one that was there keeps what it held.
+TEST(RecordOption, AGameWithoutAWindowLeavesNoFileAndKeepsAnOldOne)
+{
+    Sandbox box;
+    const std::string fresh = box.path("fresh");
+    const std::string taken = box.path("taken");
+    test_support::write_file(taken, "an older recording\n");
+    for (const std::string& path : {fresh, taken}) {
+        SCOPED_TRACE(path);
+        Game game(box, {.args = {"--record", path}}); // no DISPLAY
+        const auto status = game.wait_exit();
+        ASSERT_TRUE(status);
+        EXPECT_FALSE(status->ok()) << "GLUT ends a game without a display";
+    }
+    EXPECT_FALSE(test_support::read_file(fresh));
+    EXPECT_EQ(test_support::read_file(taken), "an older recording\n");
+}
+
+} // namespace
