@@ -36,6 +36,7 @@ void stop(const char* what)
     std::fprintf(stderr, "skarvolt: cannot record to %s: %s\n", rec.path, what);
     close(rec.fd);
     rec.fd = -1;
+    rec.used = 0;
 }
 
 // Gives up on a file that start_recording could not make ready; one it created goes again.
@@ -80,8 +81,12 @@ void put_line(const char* word, bool with_number, std::uint32_t number)
 {
     if (rec.fd < 0)
         return;
-    if (sizeof rec.buffer - rec.used < LINE_ROOM)
+    if (sizeof rec.buffer - rec.used < LINE_ROOM) {
         write_out();
+        // A failed write ends the recording and leaves the buffer as full as it was.
+        if (rec.fd < 0)
+            return;
+    }
     char* p = rec.buffer + rec.used;
     const std::size_t length = std::strlen(word);
     std::memcpy(p, word, length);
