@@ -277,6 +277,20 @@ try {
         await settled(page);
         check(page.consoleLines.some(line => line.includes('the seed "-1" is not a whole number')),
               'the seed -1 is said to be wrong');
+        // Too long to hold whole: wrong, never read as the number its beginning spells.
+        await page.goto(`${base}?seed=${'0'.repeat(32)}1`);
+        await settled(page);
+        check(page.consoleLines.some(line => line.includes(`the seed "${'0'.repeat(31)}" is not a whole number`)),
+              'a seed too long to hold is said to be wrong');
+        // Q and Esc end the game as q does.
+        for (const key of ['Q', 'Escape']) {
+            await page.goto(base);
+            await settled(page);
+            await page.keyboard.press(key);
+            const ended = await page.waitForFunction(() => document.body.classList.contains('ended'), { timeout: 5000 })
+                .then(() => true, () => false);
+            check(ended, `${key} ends the game`);
+        }
     }
 
     // A better score already stored wins over the run's; a finger flies as the mouse does.

@@ -17,13 +17,15 @@ namespace {
 
 constexpr int SEED_TEXT_SIZE = 32;
 
-// The text of the address's "seed" parameter; false when there is none.
+// The text of the address's "seed" parameter: 0 when there is none, 1 when it is in text
+// whole, 2 when it was too long and text holds only its beginning. No number needs that
+// many characters, so a cut one is a wrong one, never the number its beginning spells.
 EM_JS(int, page_seed_text, (char* text, int size), {
     const value = new URLSearchParams(window.location.search).get("seed");
     if (value === null)
         return 0;
     stringToUTF8(value, text, size);
-    return 1;
+    return value.length < size ? 1 : 2;
 });
 
 // 64 bits from the browser's random source, as the desktop reads /dev/random.
@@ -52,7 +54,7 @@ void seed_from_page()
 {
     std::uint64_t seed = 1;
     char text[SEED_TEXT_SIZE] = "";
-    if (page_seed_text(text, sizeof text) && parse_seed(text, &seed)) {
+    if (page_seed_text(text, sizeof text) == 1 && parse_seed(text, &seed)) {
         random_seed(&game_random, static_cast<std::uint32_t>(seed));
         return;
     }

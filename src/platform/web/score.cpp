@@ -3,7 +3,6 @@
 // nothing (a private window, storage switched off) the score lives in memory only, and
 // the console says so once.
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
