@@ -29,6 +29,27 @@ function(skarvolt_try_link var code)
   endif()
 endfunction()
 
+# skarvolt_test_tool(HAVE LINKS CODE SKIPPED LIBRARIES...): sets HAVE when every library
+# (an imported target) was found and CODE links against them all; otherwise HAVE is off
+# and the status line SKIPPED says what goes without it.
+function(skarvolt_test_tool have links code skipped)
+  set(usable ON)
+  foreach(library IN LISTS ARGN)
+    if(NOT TARGET ${library})
+      set(usable OFF)
+    endif()
+  endforeach()
+  if(usable)
+    skarvolt_try_link(${links} "${code}" ${ARGN})
+  endif()
+  if(usable AND ${links})
+    set(${have} ON PARENT_SCOPE)
+  else()
+    set(${have} OFF PARENT_SCOPE)
+    message(STATUS "${skipped}")
+  endif()
+endfunction()
+
 set(SKARVOLT_HAVE_GTEST OFF)
 set(SKARVOLT_HAVE_BENCHMARK OFF)
 set(SKARVOLT_HAVE_XTEST OFF)
@@ -38,42 +59,25 @@ if(NOT BUILD_TESTING)
 endif()
 
 find_package(GTest QUIET)
-if(TARGET GTest::gtest_main)
-  skarvolt_try_link(SKARVOLT_GTEST_LINKS
-    "#include <gtest/gtest.h>\nTEST(Links, Here) { EXPECT_EQ(1, 1); }"
-    GTest::gtest_main)
-  set(SKARVOLT_HAVE_GTEST ${SKARVOLT_GTEST_LINKS})
-endif()
-if(NOT SKARVOLT_HAVE_GTEST)
-  message(STATUS "Unit, store and end-to-end tests skipped: GoogleTest does not link here "
-                 "(package libgtest-dev)")
-endif()
+skarvolt_test_tool(SKARVOLT_HAVE_GTEST SKARVOLT_GTEST_LINKS
+  "#include <gtest/gtest.h>\nTEST(Links, Here) { EXPECT_EQ(1, 1); }"
+  "Unit, store and end-to-end tests skipped: GoogleTest does not link here (package libgtest-dev)"
+  GTest::gtest_main)
 
 if(SKARVOLT_BENCH)
   find_package(benchmark QUIET)
-  if(TARGET benchmark::benchmark_main)
-    skarvolt_try_link(SKARVOLT_BENCHMARK_LINKS
-      "#include <benchmark/benchmark.h>\nvoid f(benchmark::State& s) { for (auto _ : s) {} }\nBENCHMARK(f);"
-      benchmark::benchmark_main)
-    set(SKARVOLT_HAVE_BENCHMARK ${SKARVOLT_BENCHMARK_LINKS})
-  endif()
-  if(NOT SKARVOLT_HAVE_BENCHMARK)
-    message(STATUS "Benchmarks skipped: Google Benchmark does not link here "
-                   "(package libbenchmark-dev)")
-  endif()
+  skarvolt_test_tool(SKARVOLT_HAVE_BENCHMARK SKARVOLT_BENCHMARK_LINKS
+    "#include <benchmark/benchmark.h>\nvoid f(benchmark::State& s) { for (auto _ : s) {} }\nBENCHMARK(f);"
+    "Benchmarks skipped: Google Benchmark does not link here (package libbenchmark-dev)"
+    benchmark::benchmark_main)
 endif()
 
 if(SKARVOLT_HAVE_GTEST)
   find_package(X11 QUIET)
-  if(X11_FOUND AND X11_Xtst_FOUND)
-    skarvolt_try_link(SKARVOLT_XTEST_LINKS
-      "#include <X11/extensions/XTest.h>\nint main() { return XTestFakeButtonEvent(nullptr, 1, 1, 0) ? 0 : 1; }"
-      X11::X11 X11::Xtst)
-    set(SKARVOLT_HAVE_XTEST ${SKARVOLT_XTEST_LINKS})
-  endif()
-  if(NOT SKARVOLT_HAVE_XTEST)
-    message(STATUS "End-to-end tests skipped: XTest does not link here (package libxtst-dev)")
-  endif()
+  skarvolt_test_tool(SKARVOLT_HAVE_XTEST SKARVOLT_XTEST_LINKS
+    "#include <X11/extensions/XTest.h>\nint main() { return XTestFakeButtonEvent(nullptr, 1, 1, 0) ? 0 : 1; }"
+    "End-to-end tests skipped: XTest does not link here (package libxtst-dev)"
+    X11::X11 X11::Xtst)
 endif()
 
 # libFuzzer comes with clang whatever compiler builds the game; a clang installed
