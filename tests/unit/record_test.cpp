@@ -3,16 +3,13 @@
 // flew, and nothing else.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 
 #include <GL/freeglut.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/record.h"
@@ -22,35 +19,20 @@
 #include "game/run.h"
 #include "game/state.h"
 #include "sim/trace.h"
+#include "support/files.h"
+#include "support/scratch.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test_support::read_file;
+using test_support::write_file;
 
 class RecordingTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char dir[] = "/tmp/skarvolt-record-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
-        fake::reset_with_game();
-    }
-    void TearDown() override
-    {
-        finish_recording();
-        fs::remove_all(dir_);
-    }
+    void SetUp() override { fake::reset_with_game(); }
+    void TearDown() override { finish_recording(); }
 
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string path(const std::string& name) const { return dir_ / name; }
 
     // Fires up to n pending ticks, keeping their trace as the simulator writes it.
     void ticks(int n = 1 << 20)
@@ -69,11 +51,11 @@ protected:
         const std::string out = path("replayed");
         const std::string command =
             std::string(SKARVOLT_SIM_BINARY) + " " + recording + " > " + out;
-        EXPECT_EQ(std::system(command.c_str()), 0) << read_file(recording);
-        return read_file(out);
+        EXPECT_EQ(std::system(command.c_str()), 0) << read_file(recording).value_or("(none)");
+        return read_file(out).value_or("");
     }
 
-    std::string dir_;
+    test_support::ScratchDir dir_{"record"};
     std::string trace_;
 };
 
@@ -114,7 +96,7 @@ TEST_F(RecordingTest, SeveralRunsReplayTickForTick)
     press();
     ticks(2);
 
-    const std::string text = read_file(recording);
+    const std::string text = read_file(recording).value_or("");
     EXPECT_EQ(text.rfind("seed 2026\nrelease\npress\ntick 10\nrelease\ntick 3\npress\n", 0), 0u)
         << text;
     std::istringstream lines(flown);
@@ -123,11 +105,6 @@ TEST_F(RecordingTest, SeveralRunsReplayTickForTick)
         crashes += line.starts_with("crash ") ? 1 : 0;
     EXPECT_EQ(crashes, 2);
     EXPECT_EQ(replay(recording), flown);
-}
-
-void write_file(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 // The player's older file is emptied only once the game has begun to record, and a game
@@ -148,7 +125,7 @@ TEST_F(RecordingTest, AFileIsReplacedOnlyOnceTheGameHasSomethingToPutInIt)
     const std::string fresh = path("new");
     ASSERT_TRUE(start_recording(fresh.c_str()));
     finish_recording();
-    EXPECT_FALSE(fs::exists(fresh));
+    EXPECT_FALSE(test_support::exists(fresh));
 }
 
 TEST_F(RecordingTest, ALinkLeadsToTheRegularFileItNames)
@@ -160,7 +137,7 @@ TEST_F(RecordingTest, ALinkLeadsToTheRegularFileItNames)
     ASSERT_TRUE(start_recording(link.c_str()));
     record_seed(1);
     finish_recording();
-    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(read_file(target), "seed 1\n");
 }
 
