@@ -282,6 +282,18 @@ try {
         await settled(page);
         check(page.consoleLines.some(line => line.includes(`the seed "${'0'.repeat(31)}" is not a whole number`)),
               'a seed too long to hold is said to be wrong');
+        // A turn of the wheel presses and releases at once: the run it starts falls out
+        // of the bottom, with the score of the held one.
+        await page.goto(`${base}?seed=1`);
+        await settled(page);
+        const drawn = await framesDrawn(page);
+        const box = await (await page.$('#canvas')).boundingBox();
+        await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+        await page.mouse.wheel({ deltaY: 100 });
+        await settled(page, drawn);
+        const fallen = await canvasPicture(page);
+        check(showsText(fallen, font, '45 (HS: 45)') && agreement(fallen, crashOfSeed1, 0) < 1,
+              'a turn of the wheel starts a run that falls to its crash: "45 (HS: 45)"');
         // Q and Esc end the game as q does.
         for (const key of ['Q', 'Escape']) {
             await page.goto(base);

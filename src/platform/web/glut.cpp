@@ -134,6 +134,24 @@ EM_BOOL on_mouse_up(int /*type*/, const EmscriptenMouseEvent* event, void* /*use
     return EM_FALSE;
 }
 
+// A turn of the wheel is a press and a release at once, as a desktop's freeglut gives it:
+// buttons 3 and 4 up and down, 5 and 6 left and right.
+EM_BOOL on_wheel(int /*type*/, const EmscriptenWheelEvent* event, void* /*user_data*/)
+{
+    int button = 0;
+    if (event->deltaY != 0)
+        button = event->deltaY < 0 ? 3 : 4;
+    else if (event->deltaX != 0)
+        button = event->deltaX < 0 ? 5 : 6;
+    else
+        return EM_TRUE;
+    const int x = static_cast<int>(event->mouse.targetX);
+    const int y = static_cast<int>(event->mouse.targetY);
+    deliver_mouse(button, GLUT_DOWN, x, y);
+    deliver_mouse(button, GLUT_UP, x, y);
+    return EM_TRUE; // the page does not scroll
+}
+
 // A finger on a touch screen is the left button: each touch that starts presses it,
 // each that ends releases it.
 EM_BOOL on_touch(int type, const EmscriptenTouchEvent* event, void* /*user_data*/)
@@ -270,6 +288,7 @@ void glutMainLoop()
 {
     emscripten_set_mousedown_callback(CANVAS, nullptr, EM_FALSE, on_mouse_down);
     emscripten_set_mouseup_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, on_mouse_up);
+    emscripten_set_wheel_callback(CANVAS, nullptr, EM_FALSE, on_wheel);
     emscripten_set_touchstart_callback(CANVAS, nullptr, EM_FALSE, on_touch);
     emscripten_set_touchend_callback(CANVAS, nullptr, EM_FALSE, on_touch);
     emscripten_set_touchcancel_callback(CANVAS, nullptr, EM_FALSE, on_touch);
