@@ -350,6 +350,12 @@ Pass merge_once(bool* missing_reported, long long deadline)
         // Replacing needs only the directory's permission: refuse what opening the file
         // for update would be refused.
         error = errno;
+    } else if (!created && (locked.st_uid != geteuid() || locked.st_gid != getegid())) {
+        // Another user's file, or one shared through its group: a replacement would be
+        // this player's own and could shut the others out of it (and a sticky directory
+        // refuses the rename). Rewrite it where it is, keeping its owner and group.
+        saved = rewrite_in_place(target, locked, line, length);
+        error = errno;
     } else {
         switch (replace_through_temp(target, line, length, locked.st_mode & 07777)) {
         case Save::DONE:

@@ -349,6 +349,9 @@ void give_to_nobody(const std::string& path)
     }
 }
 
+// Another player, whose files nobody may share.
+constexpr uid_t OTHER = 65533;
+
 struct ProtectedCase {
     const char* name;
     mode_t mode;
@@ -356,12 +359,14 @@ struct ProtectedCase {
     bool start_up_reported; // the read itself fails
     bool replaced;          // whether a crash scoring 45 may replace it
     mode_t dir_mode = 0755;
+    bool others = false;    // the file is OTHER's, the directory root's (needs root)
 };
 
 // Replacing by rename needs only the directory's permission, so a file that the player
 // made read-only (or unreadable) is refused, just as opening it for update would be. A
 // file the player may update in a directory the player may not write is rewritten in
-// place.
+// place, and so is one of another player's that the player may update: replaced, it
+// would become the player's own and could shut its owner out.
 TEST(HighScoreWrite, FileThePlayerMayNotUpdateIsNeverReplaced)
 {
     const ProtectedCase cases[] = {
@@ -371,17 +376,26 @@ TEST(HighScoreWrite, FileThePlayerMayNotUpdateIsNeverReplaced)
         {"no permissions", 0000, 0, true, false},
         {"read and write, in a directory the player may not write", 0644, 10, false, true, 0555},
         {"read-only, in a directory the player may not write", 0444, 10, false, false, 0555},
+        {"another player's, that all may write", 0666, 10, false, true, 0777, true},
+        {"another player's, in a sticky directory", 0666, 10, false, true, 01777, true},
+        {"another player's, read-only", 0644, 10, false, false, 0777, true},
     };
     for (const ProtectedCase& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.others && geteuid() != 0)
+            continue;
         ScratchDir dir;
         const std::string path = dir / ".skarvolt";
         write_file(path, "10\n");
         ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
-        give_to_nobody(dir.path);
-        give_to_nobody(path);
+        if (c.others) {
+            ASSERT_EQ(lchown(path.c_str(), OTHER, OTHER), 0);
+        } else {
+            give_to_nobody(dir.path);
+            give_to_nobody(path);
+        }
         age(path, OLD_TIME);
-        const ino_t inode = status(path).st_ino;
+        const struct stat before = status(path);
         ASSERT_EQ(chmod(dir.path.c_str(), c.dir_mode), 0);
 
         SyncResult r = sync_in_child(path, 0, 0, become_nobody);
@@ -393,9 +407,12 @@ TEST(HighScoreWrite, FileThePlayerMayNotUpdateIsNeverReplaced)
         ASSERT_TRUE(r.ran) << r.err;
         EXPECT_EQ(r.high_score, 45u);
         EXPECT_EQ(read_file(path), c.replaced ? "45\n" : "10\n");
-        EXPECT_EQ(status(path).st_mode & 07777, c.mode);
-        if (c.dir_mode != 0755) {
-            EXPECT_EQ(status(path).st_ino, inode) << "rewritten where it is";
+        const struct stat after = status(path);
+        EXPECT_EQ(after.st_mode & 07777, c.mode);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+        if (c.dir_mode != 0755 || c.others) {
+            EXPECT_EQ(after.st_ino, before.st_ino) << "rewritten where it is";
         }
         if (!c.replaced) {
             // One line: a file that could not be read is not written either.
