@@ -3,9 +3,7 @@
 //
 // The game runs with a preloaded buffer swap that notes when each frame is shown and,
 // for the screen that syncs, waits for the next 1/60 s. A held run's first frame shows
-// its first tick and its last frame the crash of tick 45, 44 ticks of 12 ms later; the
-// run starts when the game reads the press, so its crash can never be shown sooner than
-// 45 ticks after the test pressed.
+// its first tick and its last frame the crash of tick 45, 44 ticks of 12 ms later.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -85,8 +83,8 @@ std::vector<Nanos> run_frames(XServer& x, Game& game, const Sandbox& box, std::s
 }
 
 struct HeldRun {
-    Nanos span;       // first frame of the run to its crash frame
-    Nanos from_press; // the test's press to the crash frame
+    Nanos span;       // from the run's first frame to its crash frame
+    Nanos from_press; // from the test's press to the crash frame
 };
 
 HeldRun held_run(XServer& x, int refresh_hz)
@@ -108,32 +106,36 @@ double in_ms(Nanos t)
 
 TEST(GameSpeed, AScreenThatWaitsForItsRefreshLeavesTheRunAsLong)
 {
-    // A busy machine only ever makes a run longer, so the shortest of a few runs of each
-    // kind is the one to compare. One tick per refresh would take 44 refreshes, 733 ms,
-    // every time: 1.39 times as long as the free run.
-    constexpr double MOST = 1.15;
+    // The span from a run's first frame to its crash frame is 528 ms however long each
+    // frame waits for the screen. A busy machine can make it up to 50 ms shorter (the first
+    // frame comes late, and the ticks then catch up) or longer (a stall is forgotten), so
+    // the shortest of a few runs of each kind is compared, with room for both. One tick
+    // per refresh would take 44 refreshes, 733 ms, every time: 1.39 times as long.
+    constexpr double MOST = 1.25;
     XServer x;
     Nanos free_span = INT64_MAX;
     Nanos synced_span = INT64_MAX;
-    Nanos synced_from_press = INT64_MAX;
+    Nanos shortest_from_press = INT64_MAX;
     for (int round = 1; round <= 3; ++round) {
-        free_span = std::min(free_span, held_run(x, 0).span);
+        const HeldRun free = held_run(x, 0);
         const HeldRun synced = held_run(x, 60);
+        free_span = std::min(free_span, free.span);
         synced_span = std::min(synced_span, synced.span);
-        synced_from_press = std::min(synced_from_press, synced.from_press);
+        shortest_from_press = std::min({shortest_from_press, free.from_press, synced.from_press});
         std::printf("held run, first to crash frame: %.1f ms free, %.1f ms at 60 Hz (%.3f); "
-                    "press to crash frame at 60 Hz: %.1f ms\n",
+                    "press to crash frame: %.1f ms free, %.1f ms at 60 Hz\n",
                     in_ms(free_span), in_ms(synced_span),
                     static_cast<double>(synced_span) / static_cast<double>(free_span),
-                    in_ms(synced_from_press));
+                    in_ms(free.from_press), in_ms(synced.from_press));
         if (static_cast<double>(synced_span) <= MOST * static_cast<double>(free_span))
             break;
     }
     EXPECT_LE(static_cast<double>(synced_span), MOST * static_cast<double>(free_span))
         << "free " << in_ms(free_span) << " ms, synced " << in_ms(synced_span) << " ms";
-    // Not the span: a busy machine may show a run's first frame late, and the ticks then
-    // catch up. A timer may fire up to a millisecond early, as timers count whole ones.
-    EXPECT_GE(synced_from_press, HELD_RUN_TICKS - 2 * MS) << "ticks ran ahead of their time";
+    // The run starts when the game reads the press, so its crash frame can never come
+    // sooner than 45 ticks after it, whatever the machine does; a timer may fire up to a
+    // millisecond early, as timers count whole ones.
+    EXPECT_GE(shortest_from_press, HELD_RUN_TICKS - 2 * MS) << "ticks ran ahead of their time";
 }
 
 TEST(GameSpeed, ARunStoppedForASecondGoesOnAtItsPace)
