@@ -3,8 +3,9 @@
 //   sync_high_score   the game:           src/store/high_score.cpp (the score file)
 //                     the simulator:      src/sim/memory_score.cpp (kept in memory)
 //                     the unit tests:     a double in tests/fakes/fake_hooks.cpp
+//                     the browser:        src/platform/web/score.cpp (the page's storage)
 //
-//   clock_now_us      the game:           src/app/clock.cpp (the system's monotonic clock)
+//   clock_now_us      the game and the browser: src/app/clock.cpp (the monotonic clock)
 //                     the simulator:      src/sim/headless_gl.cpp (moved on by each tick fired)
 //                     the unit tests:     tests/fakes/fake_gl.cpp (likewise; tests may set it)
 //

@@ -7,8 +7,9 @@
 
 #include "game/state.h"
 
-// Random draws lie in [0, 2^31). Dividing by this float, never by 2^31 - 1, keeps every
-// fraction below 1 and the arithmetic exactly as it was tuned; it is exact as a float.
+// Random draws lie in [0, 2^31), and this divisor is exact as a float. A draw is turned
+// into a float first, so the largest draws round up to 2^31 and give a fraction of exactly
+// 1: fractions lie in [0, 1], as they always have in this game.
 inline constexpr float RANDOM_SPAN = 2147483648.0f;
 
 // Generation index of column i: the tick of the run that made it. The difference is read

@@ -68,6 +68,20 @@ bool ship_crashed(float y)
     return false;
 }
 
+// Clears the tunnel and the trail, sets RUNNING and arms the first tick.
+void start_run()
+{
+    std::fill(std::begin(game.trail), std::end(game.trail), 0.0f);
+    std::fill(std::begin(game.tunnel_center), std::end(game.tunnel_center), 0.0f);
+    std::fill(std::begin(game.obstacle_center), std::end(game.obstacle_center), 0.0f);
+    game.state = RUNNING;
+    game.accel = -THRUST;
+    game.velocity = 0.0f;
+    game.score = 0;
+    pace_start(game.pace, clock_now_us());
+    arm_tick();
+}
+
 } // namespace
 
 void start_game()
@@ -92,19 +106,6 @@ void thrust_off()
 {
     if (game.state & RUNNING)
         game.accel = -THRUST;
-}
-
-void start_run()
-{
-    std::fill(std::begin(game.trail), std::end(game.trail), 0.0f);
-    std::fill(std::begin(game.tunnel_center), std::end(game.tunnel_center), 0.0f);
-    std::fill(std::begin(game.obstacle_center), std::end(game.obstacle_center), 0.0f);
-    game.state = RUNNING;
-    game.accel = -THRUST;
-    game.velocity = 0.0f;
-    game.score = 0;
-    pace_start(game.pace, clock_now_us());
-    arm_tick();
 }
 
 namespace {

@@ -13,9 +13,6 @@ void start_game();
 void thrust_on();
 void thrust_off();
 
-// Clears the tunnel and the trail, sets RUNNING and arms the first tick.
-void start_run();
-
 // GLUT timer callback: the ticks of flight that are due on the run's clock, each with its
 // tunnel generation and crash tests; one, unless the last frame took longer than a tick.
 // Arms the next tick unless the run crashed.

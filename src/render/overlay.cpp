@@ -6,6 +6,12 @@
 
 #include "game/state.h"
 
+namespace {
+
+constexpr int OVERLAY_TEXT_SIZE = 32;
+
+// Writes the text that the overlay shows for the current state into text (a buffer of
+// OVERLAY_TEXT_SIZE bytes) and returns its length; 0 when the state shows no text.
 int overlay_text(char* text)
 {
     int count = 0;
@@ -19,6 +25,8 @@ int overlay_text(char* text)
         count = std::snprintf(text, OVERLAY_TEXT_SIZE, "%u (HS: %u)", game.score, game.high_score);
     return count > 0 ? count : 0;
 }
+
+} // namespace
 
 void draw_overlay()
 {
