@@ -72,12 +72,31 @@ if(SKARVOLT_BENCH)
     benchmark::benchmark_main)
 endif()
 
+set(SKARVOLT_HAVE_NSS_WRAPPER OFF)
+set(SKARVOLT_HAVE_E2E OFF)
 if(SKARVOLT_HAVE_GTEST)
   find_package(X11 QUIET)
   skarvolt_test_tool(SKARVOLT_HAVE_XTEST SKARVOLT_XTEST_LINKS
     "#include <X11/extensions/XTest.h>\nint main() { return XTestFakeButtonEvent(nullptr, 1, 1, 0) ? 0 : 1; }"
     "End-to-end tests skipped: XTest does not link here (package libxtst-dev)"
     X11::X11 X11::Xtst)
+  # The game's own home comes from a password database of the test's, through
+  # nss_wrapper; the end-to-end tests run the game in Xvfb.
+  find_library(SKARVOLT_NSS_WRAPPER nss_wrapper)
+  find_program(SKARVOLT_XVFB Xvfb)
+  mark_as_advanced(SKARVOLT_NSS_WRAPPER SKARVOLT_XVFB)
+  if(SKARVOLT_NSS_WRAPPER)
+    set(SKARVOLT_HAVE_NSS_WRAPPER ON)
+  else()
+    message(STATUS "Store tests of the whole game and end-to-end tests skipped: nss_wrapper "
+                   "is not installed (package libnss-wrapper)")
+  endif()
+  if(SKARVOLT_HAVE_XTEST AND NOT SKARVOLT_XVFB)
+    message(STATUS "End-to-end tests skipped: Xvfb is not installed (package xvfb)")
+  endif()
+  if(SKARVOLT_HAVE_XTEST AND SKARVOLT_XVFB AND SKARVOLT_HAVE_NSS_WRAPPER)
+    set(SKARVOLT_HAVE_E2E ON)
+  endif()
 endif()
 
 # libFuzzer comes with clang whatever compiler builds the game; a clang installed
