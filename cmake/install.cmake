@@ -73,7 +73,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # The libraries the programs link (freeglut, GL, the C and C++ run-times) with their versions,
 # from dpkg-shlibdeps; without it, the packages that hold the libraries the game needs,
 # by name (tests/package checks this list against dpkg-shlibdeps where it is).
-set(SKARVOLT_FALLBACK_DEPENDS "libc6, libstdc++6, libglut3.12 | freeglut3, libglx0, libopengl0")
+set(SKARVOLT_FALLBACK_DEPENDS "libc6, libstdc++6, libglut3.12, libglx0, libopengl0")
 find_program(SKARVOLT_DPKG_SHLIBDEPS dpkg-shlibdeps)
 mark_as_advanced(SKARVOLT_DPKG_SHLIBDEPS)
 if(SKARVOLT_DPKG_SHLIBDEPS)
@@ -125,8 +125,10 @@ set(CPACK_SKARVOLT_MANDIR ${CMAKE_INSTALL_MANDIR})
 set(CPACK_SKARVOLT_DOCDIR ${CMAKE_INSTALL_DOCDIR})
 set(CPACK_SKARVOLT_CHANGELOG ${skarvolt_generated}/changelog)
 
-# Source tarball: the tree without version control and build directories.
+# Source tarball: the tree without version control, build directories and the browser
+# tests' installed driver.
 set(CPACK_SOURCE_GENERATOR TGZ)
-set(CPACK_SOURCE_IGNORE_FILES "^${PROJECT_SOURCE_DIR}/\\\\.git/" "^${PROJECT_SOURCE_DIR}/build[^/]*/")
+set(CPACK_SOURCE_IGNORE_FILES "^${PROJECT_SOURCE_DIR}/\\\\.git/" "^${PROJECT_SOURCE_DIR}/build[^/]*/"
+    "^${PROJECT_SOURCE_DIR}/tests/web/node_modules/")
 
 include(CPack)
