@@ -160,6 +160,19 @@ async function settled(page, after = 0) {
     }
 }
 
+// Waits until the canvas shows `text` in the overlay box, or `timeout` ms have passed;
+// returns whether it does.
+async function showsTextSoon(page, text, timeout = 15000) {
+    const deadline = Date.now() + timeout;
+    for (;;) {
+        if (showsText(await canvasPicture(page), font, text))
+            return true;
+        if (Date.now() > deadline)
+            return false;
+        await new Promise(resolve => setTimeout(resolve, 100));
+    }
+}
+
 // A page of its own browser context (its own storage), with its console kept.
 async function openPage(browser, { scale = 1, before } = {}) {
     const context = await browser.createBrowserContext();
@@ -290,9 +303,12 @@ try {
         const box = await (await page.$('#canvas')).boundingBox();
         await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
         await page.mouse.wheel({ deltaY: 100 });
+        // The crash is awaited by its text, which a running frame never shows: a stall
+        // of the browser's drawing mid-run must not pass for the end of the run.
+        const crashed = await showsTextSoon(page, '45 (HS: 45)');
         await settled(page, drawn);
         const fallen = await canvasPicture(page);
-        check(showsText(fallen, font, '45 (HS: 45)') && agreement(fallen, crashOfSeed1, 0) < 1,
+        check(crashed && showsText(fallen, font, '45 (HS: 45)') && agreement(fallen, crashOfSeed1, 0) < 1,
               'a turn of the wheel starts a run that falls to its crash: "45 (HS: 45)"');
         // Q and Esc end the game as q does.
         for (const key of ['Q', 'Escape']) {
