@@ -370,9 +370,19 @@ try {
         let shot = await canvasPicture(page);
         check(shot.width === 2 * WIDTH && shot.height === 2 * HEIGHT && showsText(shot, font, 'HS: 0'),
               `at pixel density 2 the canvas is ${2 * WIDTH}x${2 * HEIGHT} (${shot.width}x${shot.height}) with the same text`);
+        // A new size clears the canvas, so it is taken up only by the frame that redraws
+        // it: told of the resize at once, the canvas keeps its picture until then.
         const drawn = await framesDrawn(page);
-        await page.evaluate(() => { const w = document.getElementById('window'); w.style.width = '300px'; w.style.height = '120px'; });
-        await settled(page, drawn);
+        const widthAtOnce = await page.evaluate(() => {
+            const w = document.getElementById('window');
+            w.style.width = '300px';
+            w.style.height = '120px';
+            Module._canvas_resized();
+            return document.getElementById('canvas').width;
+        });
+        check(widthAtOnce === 2 * WIDTH, `a resize leaves the canvas's picture until the next frame (${widthAtOnce} pixels wide meanwhile)`);
+        const redrawn = await settled(page, drawn) - drawn;
+        check(redrawn === 1, `the resize draws one frame (${redrawn})`);
         shot = await canvasPicture(page);
         check(shot.width === 600 && shot.height === 240 && showsText(shot, font, 'HS: 0'),
               `resized to 300x120, the canvas is 600x240 (${shot.width}x${shot.height}) with the same text`);

@@ -54,18 +54,26 @@ void fire_timer(void* user_data)
 }
 
 // The canvas's drawing buffer follows its size on the page times the screen's pixel
-// density, as a desktop window's size follows what the window manager gives it. True
-// when the size changed and the game was told (and so has a frame to draw).
-bool follow_page_size()
+// density, as a desktop window's size follows what the window manager gives it. True,
+// with that size, when it differs from the drawing buffer's.
+bool page_size_changed(int& width, int& height)
 {
     double css_width = 0, css_height = 0;
     if (emscripten_get_element_css_size(CANVAS, &css_width, &css_height) != EMSCRIPTEN_RESULT_SUCCESS)
         return false;
     const double ratio = emscripten_get_device_pixel_ratio();
-    const int width = static_cast<int>(std::lround(css_width * ratio));
-    const int height = static_cast<int>(std::lround(css_height * ratio));
-    if (width == window_width && height == window_height)
-        return false;
+    width = static_cast<int>(std::lround(css_width * ratio));
+    height = static_cast<int>(std::lround(css_height * ratio));
+    return width != window_width || height != window_height;
+}
+
+// Gives the drawing buffer the page's size and tells the game. Only right before a frame
+// is drawn: a new size clears the buffer, and the browser would show the cleared canvas.
+void follow_page_size()
+{
+    int width = 0, height = 0;
+    if (!page_size_changed(width, height))
+        return;
     emscripten_set_canvas_element_size(CANVAS, width, height);
     window_width = width;
     window_height = height;
@@ -73,7 +81,6 @@ bool follow_page_size()
         reshape_func(width, height);
     else
         glViewport(0, 0, width, height);
-    return true;
 }
 
 // The page counts the frames drawn and notes when the first one was, for whoever
@@ -100,10 +107,17 @@ EM_BOOL draw_frame(double /*time*/, void* /*user_data*/)
     return EM_FALSE;
 }
 
+// A new size on the page calls for a frame, which takes the size up before it draws.
+void redraw_if_resized()
+{
+    int width = 0, height = 0;
+    if (looping && !ended && page_size_changed(width, height))
+        glutPostRedisplay();
+}
+
 EM_BOOL on_page_resize(int /*type*/, const EmscriptenUiEvent* /*event*/, void* /*user_data*/)
 {
-    if (!ended && follow_page_size())
-        glutPostRedisplay();
+    redraw_if_resized();
     return EM_FALSE;
 }
 
@@ -184,8 +198,7 @@ EM_BOOL on_key_down(int /*type*/, const EmscriptenKeyboardEvent* event, void* /*
 
 extern "C" EMSCRIPTEN_KEEPALIVE void canvas_resized()
 {
-    if (looping && !ended && follow_page_size())
-        glutPostRedisplay();
+    redraw_if_resized();
 }
 
 // The game has ended (a quit key) or failed: nothing of it may run again on this page.
