@@ -83,7 +83,8 @@ void put_line(const char* word, bool with_number, std::uint32_t number)
         return;
     if (sizeof rec.buffer - rec.used < LINE_ROOM) {
         write_out();
-        // A failed write ends the recording and leaves the buffer as full as it was.
+        // A failed write ends the recording and empties the buffer; this line, like every
+        // later one, is dropped.
         if (rec.fd < 0)
             return;
     }
