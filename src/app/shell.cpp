@@ -17,6 +17,7 @@
 
 namespace {
 
+constexpr char DEFAULT_TITLE[] = "Skarvolt";
 constexpr unsigned char KEY_ESCAPE = 27;
 
 } // namespace

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 
-inline constexpr char DEFAULT_TITLE[] = "Skarvolt";
 inline constexpr int WINDOW_WIDTH = 400;
 inline constexpr int WINDOW_HEIGHT = 300;
 
@@ -17,7 +16,8 @@ bool wants_version(int argc, char** argv);
 // Returns the seed as the sequence took it, narrowed to 32 bits.
 std::uint32_t seed_random();
 
-// The window title: the last component of the program's name.
+// The window title: the last component of the program's name, or the game's name when
+// the program's is not known.
 const char* window_title(int argc, char** argv);
 
 // GLUT mouse callback: every button of the mouse is the game's one button.

@@ -15,6 +15,20 @@
 
 namespace {
 
+// Longest event line, comment excluded.
+constexpr int MAX_EVENT_LINE = 255;
+
+// Longest text that escape_text makes of one byte.
+constexpr int ESCAPED_BYTE_MAX = 4;
+
+enum class EventKind { NONE, PRESS, RELEASE, TICK, FRAME, SEED };
+
+struct Event {
+    EventKind kind;
+    std::uint64_t ticks; // tick periods, for TICK
+    std::uint64_t seed;  // for SEED
+};
+
 bool is_blank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r';
@@ -99,8 +113,9 @@ LineRead read_line(std::FILE* script, char* line, char* reason, int size)
     }
 }
 
-} // namespace
-
+// Copies text into out (size bytes, cut short if longer) with every byte that a terminal
+// could take as a command, and every byte outside printable ASCII, written as an escape
+// (\t, \r, \n, \\ or \xHH), so that messages never hand a script's bytes to the terminal.
 void escape_text(const char* text, char* out, int size)
 {
     int used = 0;
@@ -116,6 +131,8 @@ void escape_text(const char* text, char* out, int size)
     if (size > 0)
         out[used] = '\0';
 }
+
+} // namespace
 
 void put_escaped(const char* text, std::FILE* stream)
 {
@@ -143,6 +160,11 @@ bool parse_count(const char* text, std::uint64_t* value)
     return true;
 }
 
+namespace {
+
+// Reads one script line whose comment is already cut off. A blank line is the event
+// NONE. On a line that is no event, writes the reason into reason (size bytes) and
+// returns false.
 bool parse_event(const char* line, Event* event, char* reason, int size)
 {
     // As long as a whole line, so that no word is ever cut short: a count with many
@@ -203,20 +225,15 @@ bool parse_event(const char* line, Event* event, char* reason, int size)
     return false;
 }
 
+// Seeds the random generator as the game seeds itself: the seed narrowed to the
+// generator's 32 bits.
 void seed_generator(std::uint64_t seed)
 {
     // The same narrowing as the game's own seeding.
     random_seed(&game_random, static_cast<std::uint32_t>(seed));
 }
 
-void start_replay(std::uint64_t seed)
-{
-    // Seeded, and in the window the game opens with.
-    seed_generator(seed);
-    on_reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
-    start_game();
-}
-
+// Runs one event and writes the trace of the ticks that ran to out.
 void run_event(const Event& event, std::FILE* out, TickWriter write)
 {
     if (write == nullptr)
@@ -243,6 +260,16 @@ void run_event(const Event& event, std::FILE* out, TickWriter write)
         seed_generator(event.seed);
         break;
     }
+}
+
+} // namespace
+
+void start_replay(std::uint64_t seed)
+{
+    // Seeded, and in the window the game opens with.
+    seed_generator(seed);
+    on_reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
+    start_game();
 }
 
 int replay(std::FILE* script, const char* name, std::FILE* out, const ReplayOptions& options)
