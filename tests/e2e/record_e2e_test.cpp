@@ -83,11 +83,6 @@ Replay replay(const Sandbox& box, const std::string& recording)
     return result;
 }
 
-void hold_for(std::chrono::milliseconds time)
-{
-    std::this_thread::sleep_for(time);
-}
-
 TEST(Recording, PlayedRunsReplayToTheScoresTheGameShowedAndSaved)
 {
     XServer x;
@@ -118,18 +113,19 @@ TEST(Recording, PlayedRunsReplayToTheScoresTheGameShowedAndSaved)
     ASSERT_EQ(shown[0], static_cast<std::uint32_t>(e2e::HELD_RUN_SCORE));
 
     // Strokes, then the fall out of the bottom of the window; the ticks between the
-    // strokes are what the recording must count right.
+    // strokes are what the recording must count right. They are timed from the press, so
+    // a run slow to show shortens the strokes rather than putting them off: they end 300 ms
+    // (25 ticks) after the press, or at once if the run shows later than that. The crash
+    // comes 76 ticks after the press, and no way of holding brings it before 45 (straight
+    // up or straight down out of the window); a press after it would start another run.
     middle();
+    const auto strokes = std::chrono::steady_clock::now();
     x.button(1, true);
     x.wait_for_image(w, [](const Image& i) { return !shows_crash(i); });
-    for (int i = 0; i < 2; ++i) {
-        hold_for(std::chrono::milliseconds(60));
-        x.release();
-        hold_for(std::chrono::milliseconds(60));
-        x.button(1, true);
+    for (int i = 1; i <= 5; ++i) {
+        std::this_thread::sleep_until(strokes + i * std::chrono::milliseconds(60));
+        x.button(1, i % 2 == 0);
     }
-    hold_for(std::chrono::milliseconds(60));
-    x.release();
     shown.push_back(reader.read(x.settled_image(w, shows_crash)));
 
     // A climb of about 25 ticks: the fall that follows passes the run's first block (in
@@ -147,7 +143,7 @@ TEST(Recording, PlayedRunsReplayToTheScoresTheGameShowedAndSaved)
     // A last run, which q cuts short.
     x.button(1, true);
     x.wait_for_image(w, [](const Image& i) { return !shows_crash(i); });
-    hold_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     quit(x, game);
 
     const std::string saved = test_support::read_file(box.score_file()).value_or("(none)");
