@@ -45,11 +45,8 @@ install(FILES ${skarvolt_data}/org.skarvolt.Skarvolt.metainfo.xml
 install(FILES ${skarvolt_generated}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The headless simulator ships beside the game, with its own manual page.
-if(TARGET skarvolt-sim)
-  install(TARGETS skarvolt-sim RUNTIME DESTINATION ${SKARVOLT_INSTALL_BINDIR})
-  install(FILES ${PROJECT_BINARY_DIR}/man/skarvolt-sim.6
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
-endif()
+install(TARGETS skarvolt-sim RUNTIME DESTINATION ${SKARVOLT_INSTALL_BINDIR})
+install(FILES ${PROJECT_BINARY_DIR}/man/skarvolt-sim.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
 
 # The Debian package.
 set(CPACK_GENERATOR DEB)
