@@ -18,6 +18,8 @@ constexpr char USAGE[] =
     "Replays SCRIPT (standard input when absent or \"-\") through the game, without a window.\n"
     "  --seed N      seed of the random generator, 0 to 18446744073709551615 (default 1)\n"
     "  -v, --version print the version\n"
+    "  -h, --help    print this summary\n"
+    "  --            the next argument is the script, even if it begins with \"-\"\n"
     "Script: one event per line; blank lines and text from \"#\" on are ignored.\n"
     "  seed N            seeds the generator; only as the first event, and not with --seed\n"
     "  press | release   a mouse button goes down | up\n"

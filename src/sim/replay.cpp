@@ -31,7 +31,7 @@ struct Event {
 
 bool is_blank(char c)
 {
-    return c == ' ' || c == '\t' || c == '\r';
+    return c == ' ' || c == '\t';
 }
 
 // Copies the next word of *text into word (size bytes, cut short if longer) and moves
