@@ -3,7 +3,9 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
@@ -138,6 +140,11 @@ std::ostream& operator<<(std::ostream& out, Rgb c)
 std::ostream& operator<<(std::ostream& out, const ExitStatus& status)
 {
     return out << (status.exited ? "exit status " : "killed by signal ") << status.code;
+}
+
+bool Image::drawn() const
+{
+    return std::find(pixels.begin(), pixels.end(), UNDRAWN) == pixels.end();
 }
 
 void Image::save_ppm(const std::string& path) const
@@ -317,6 +324,22 @@ void XServer::focus(Window w)
     XSync(dpy_, False);
 }
 
+void XServer::redraw(Window w)
+{
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(dpy_, w, &attributes))
+        fail("the window vanished");
+    const Visual& v = *attributes.visual;
+    const auto channel = [](std::uint8_t value, unsigned long mask) {
+        return (static_cast<unsigned long>(value) << std::countr_zero(mask)) & mask;
+    };
+    XSetWindowBackground(dpy_, w,
+                         channel(UNDRAWN.r, v.red_mask) | channel(UNDRAWN.g, v.green_mask) |
+                             channel(UNDRAWN.b, v.blue_mask));
+    XClearArea(dpy_, w, 0, 0, 0, 0, True);
+    XSync(dpy_, False);
+}
+
 void XServer::key(const std::string& keysym_name)
 {
     const KeySym keysym = XStringToKeysym(keysym_name.c_str());
@@ -382,7 +405,8 @@ Image XServer::wait_for_image(Window w, const std::function<bool(const Image&)>&
                               Millis timeout) const
 {
     Image image;
-    if (wait_until([&] { image = grab(w); return !ready || ready(image); }, timeout))
+    if (wait_until([&] { image = grab(w); return image.drawn() && (!ready || ready(image)); },
+                   timeout))
         return image;
     // Kept in the build tree, beside ctest's own records, never where the test ran.
     std::error_code ignored;
@@ -445,15 +469,23 @@ struct Launch {
     std::string out_path, err_path;
 };
 
-// The game binary linked as bin/NAME in the sandbox, so that its window title is NAME.
-std::string link_program(const Sandbox& box, const std::string& name)
+// The game binary as bin/NAME in the sandbox, so that its window title is NAME: a link,
+// or for a game run as another user, who may not reach the build tree, a copy.
+std::string link_program(const Sandbox& box, const std::string& name, bool copy)
 {
     const std::string bin = box.path("bin");
     ::mkdir(bin.c_str(), 0755);
     const std::string program = bin + "/" + name;
     ::unlink(program.c_str());
-    if (::symlink(game_binary(), program.c_str()) != 0)
+    if (copy) {
+        std::error_code error;
+        std::filesystem::copy_file(game_binary(), program, error);
+        if (error)
+            fail("cannot copy the game to " + program + ": " + error.message());
+        ::chmod(program.c_str(), 0755);
+    } else if (::symlink(game_binary(), program.c_str()) != 0) {
         fail(errno_text("symlink " + program));
+    }
     return program;
 }
 
@@ -587,7 +619,7 @@ Game::Game(Sandbox& box, GameOptions options, XServer* server) : server_(server)
         : "skarvolt-e2e-" + std::to_string(::getpid()) + "-" + number;
 
     Launch launch;
-    launch.program = link_program(box, name);
+    launch.program = link_program(box, name, options.user.has_value());
     launch.args = arguments(launch.program, options);
     title_ = base_name(launch.args[0]);
     write_password_entry(box, options);
@@ -648,6 +680,10 @@ Window Game::window(Millis timeout)
     if (!placed)
         fail("window \"" + title_ + "\" did not move to (0, 0)");
     server_->focus(w);
+    // The move may have left a column of the old place in the picture: the game draws
+    // it all anew before anyone looks.
+    server_->redraw(w);
+    server_->wait_for_image(w, {}, timeout);
     window_ = w;
     return w;
 }

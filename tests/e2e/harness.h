@@ -7,14 +7,16 @@
 //   e2e::Sandbox box;                      // temp dir with a fake home: box.home()
 //   test_support::write_file(box.score_file(), "10\n");
 //   e2e::Game game(box, {.args = {"-geometry", "640x480"}}, &x);
-//   Window w = game.window();              // found by title, moved to (0,0), focused
+//   Window w = game.window();              // found by title, moved to (0,0), focused,
+//                                          // drawn anew
 //   x.press(200, 150);                     // pointer to (200,150), button 1 down
 //   e2e::Image shot = x.settled_image(w, [](const e2e::Image& i) { return ...; });
 //   x.key("q");
 //   auto status = game.wait_exit();        // std::nullopt while it still runs
 //
 // Everything is torn down by the destructors: the game is killed, Xvfb is stopped and
-// the sandbox removed. Both child processes also die with the test process.
+// the sandbox removed. Xvfb dies with the test process, and so does the game (one run as
+// another user loses the signal when it changes user, and its display when Xvfb goes).
 #pragma once
 
 #include <X11/Xlib.h>
@@ -47,6 +49,9 @@ struct Rgb {
 inline constexpr Rgb BLACK{0, 0, 0};
 inline constexpr Rgb WHITE{255, 255, 255};
 inline constexpr Rgb GREEN{0, 255, 0};
+// The game windows' background, a colour the game never draws: a picture that shows it
+// is one the game has not drawn yet (after the window moved, was resized or exposed).
+inline constexpr Rgb UNDRAWN{1, 2, 3};
 std::ostream& operator<<(std::ostream& out, Rgb c);
 
 // A window's picture; row 0 is the top row, column 0 the left edge.
@@ -57,6 +62,8 @@ struct Image {
 
     Rgb at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
     bool operator==(const Image&) const = default;
+    // No pixel is UNDRAWN: the game has drawn all of it.
+    bool drawn() const;
     // Writes a binary PPM, for looking at a failure.
     void save_ppm(const std::string& path) const;
 };
@@ -90,6 +97,10 @@ public:
     void move(Window w, int x, int y);
     void resize(Window w, int width, int height);
     void focus(Window w);
+    // Gives the window the background UNDRAWN and clears it to that, with an Expose that
+    // has the game draw it again; from then on a resize shows UNDRAWN too until the game
+    // has drawn the new size.
+    void redraw(Window w);
 
     // Presses and releases the key of an X keysym name ("q", "Q", "Escape", "Left",
     // "F1"); Shift is held for upper-case letters. Keys reach the focused window.
@@ -100,7 +111,8 @@ public:
     void release() { button(1, false); }
 
     Image grab(Window w) const;
-    // Grabs until `ready` holds for a picture (no `ready`: any picture); throws on timeout.
+    // Grabs until the picture is all drawn (no UNDRAWN) and `ready` holds for it (no
+    // `ready`: any such picture); throws on timeout.
     Image wait_for_image(Window w, const std::function<bool(const Image&)>& ready,
                          Millis timeout = DEFAULT_TIMEOUT) const;
     // Like wait_for_image, but the picture must also stay the same over a short while,
