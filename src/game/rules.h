@@ -1,6 +1,7 @@
 // The laws of the tunnel: how wide each column's passage is, which columns hold a block,
-// and how a random draw becomes a fraction. Drawing, the crash tests and the test bots
-// all ask here, so that what is drawn is exactly what is tested.
+// how a random draw becomes a fraction, where a new column's passage and block lie, and
+// when the ship has crashed. Drawing, the tick, the crash tests and the test bots all ask
+// here, so that what is drawn is exactly what is tested.
 #pragma once
 
 #include <cstdint>
@@ -30,3 +31,17 @@ inline bool holds_block(std::int32_t d)
 {
     return d >= 0 && d % OBSTACLE_SPACING == 0;
 }
+
+// A new passage centre from the draw the tick takes for it: a random step of up to 0.05
+// either way from the previous centre, kept inside the band where the passage of
+// half-height g stays in the window.
+float next_center(float previous, float g, std::int32_t draw);
+
+// Centre of the block that would stand on the new column, from the draw the tick takes
+// for it after the centre's: somewhere in its passage, so that a block never reaches into
+// the walls while the passage is wide enough for it.
+float next_obstacle(float center, float g, std::int32_t draw);
+
+// True when the ship, at height game.trail[0], has crashed on the tick that made
+// game.score: out of the window, into a wall of its column, or into a block.
+bool ship_crashed(const GameState& game);

@@ -1,7 +1,6 @@
 #include "game/run.h"
 
 #include <algorithm>
-#include <cmath>
 #include <iterator>
 
 #include <GL/freeglut.h>
@@ -18,54 +17,6 @@ namespace {
 void arm_tick()
 {
     glutTimerFunc(pace_delay_ms(game.pace, clock_now_us()), on_tick, 0);
-}
-
-// A new passage centre: a random step of up to 0.05 either way from the previous one,
-// kept inside the band where the passage of half-height g stays in the window.
-float next_center(float previous, float g)
-{
-    const float step = static_cast<float>(random_draw(&game_random)) * 0.1f / RANDOM_SPAN;
-    // The candidate is formed in double on purpose: the tunnel's course was tuned with
-    // it, and a float sum would round differently and fly a different tunnel.
-    const double candidate = static_cast<double>(previous) + (0.05 - static_cast<double>(step));
-    const float low = g - 1.0f;
-    const float high = 1.0f - g;
-    double taken = candidate > static_cast<double>(low) ? candidate : static_cast<double>(low);
-    if (taken > static_cast<double>(high))
-        taken = high;
-    return static_cast<float>(taken);
-}
-
-// Centre of the block that would stand on the new column: somewhere in its passage, so
-// that a block never reaches into the walls while the passage is wide enough for it.
-// 0.3 is the block's full height and must stay a float: a double 0.3 would round the
-// product differently and move every block. From tick 35000 on the half-gap is below it,
-// so the factor turns negative; that is how the game has always played.
-float next_obstacle(float center, float g)
-{
-    const float u = static_cast<float>(random_draw(&game_random)) * 2.0f / RANDOM_SPAN - 1.0f;
-    return center + (g - 0.3f) * u;
-}
-
-// True when the ship, at height y, has crashed on the current tick.
-bool ship_crashed(float y)
-{
-    if (y > 1.0f || y < -1.0f)
-        return true;
-    const std::int32_t d = generation_index(game.score, SHIP_COLUMN);
-    if (std::fabs(y - game.tunnel_center[SHIP_COLUMN]) >= half_gap(d))
-        return true;
-    // A block covers its own column and the two newer ones, so the ship's column lies in
-    // a block when one of the columns 96, 97, 98 is a block's own column; the block's
-    // height is read from that own column. The run's first block is not tested while its
-    // own column is the ship's (d == 0).
-    if (d > 0) {
-        for (int m = 0; m < OBSTACLE_WIDTH; ++m)
-            if (holds_block(d - m))
-                return std::fabs(y - game.obstacle_center[SHIP_COLUMN + m])
-                       < OBSTACLE_HALF_HEIGHT;
-    }
-    return false;
 }
 
 // Clears the tunnel and the trail, sets RUNNING and arms the first tick.
@@ -125,10 +76,10 @@ bool fly()
     std::copy_backward(game.obstacle_center, game.obstacle_center + COLUMNS - 1,
                        game.obstacle_center + COLUMNS);
 
-    game.tunnel_center[0] = next_center(game.tunnel_center[1], g);
+    game.tunnel_center[0] = next_center(game.tunnel_center[1], g, random_draw(&game_random));
     game.trail[0] = y;
-    game.obstacle_center[0] = next_obstacle(game.tunnel_center[0], g);
-    return ship_crashed(y);
+    game.obstacle_center[0] = next_obstacle(game.tunnel_center[0], g, random_draw(&game_random));
+    return ship_crashed(game);
 }
 
 } // namespace
