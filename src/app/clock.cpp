@@ -1,4 +1,4 @@
-#include "game/hooks.h"
+#include "app/hooks.h"
 
 #include <ctime>
 

@@ -6,7 +6,6 @@
 #include "app/record.h"
 #include "app/shell.h"
 #include "app/window.h"
-#include "game/run.h"
 #include "store/high_score.h"
 #include "version.h"
 
@@ -32,7 +31,7 @@ int main(int argc, char** argv)
         std::atexit(finish_recording);
     }
 
-    build_score_path();
+    build_score_path(game);
 
     // A program started without even a name still gets a window.
     char fallback_name[] = "skarvolt";
@@ -44,7 +43,7 @@ int main(int argc, char** argv)
 
     open_window(&argc, argv);
     record_seed(seed_random());
-    start_game();
+    open_title_screen();
 
     glutMainLoop();
     return 0;

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "game/state.h"
+#include "app/shell.h"
 
 namespace {
 

@@ -8,7 +8,9 @@
 #include <GL/freeglut.h>
 #include <libgen.h>
 
+#include "app/hooks.h"
 #include "app/record.h"
+#include "game/pace.h"
 #include "game/random.h"
 #include "game/run.h"
 #include "game/state.h"
@@ -20,7 +22,15 @@ namespace {
 constexpr char DEFAULT_TITLE[] = "Skarvolt";
 constexpr unsigned char KEY_ESCAPE = 27;
 
+// Arms the tick timer for a tick due at `due` on the run's clock.
+void arm_tick(Micros due)
+{
+    glutTimerFunc(delay_ms(due, clock_now_us()), on_tick, 0);
+}
+
 } // namespace
+
+Game game;
 
 bool wants_version(int argc, char** argv)
 {
@@ -41,7 +51,7 @@ std::uint32_t seed_random()
     } else {
         std::perror("fopen");
     }
-    random_seed(&game_random, static_cast<std::uint32_t>(seed));
+    random_seed(&game.random, static_cast<std::uint32_t>(seed));
     return static_cast<std::uint32_t>(seed);
 }
 
@@ -53,12 +63,31 @@ const char* window_title(int argc, char** argv)
     return base ? base : DEFAULT_TITLE;
 }
 
+void open_title_screen()
+{
+    start_game(game);
+    sync_high_score(game);
+}
+
 void on_mouse(int /*button*/, int button_state, int /*x*/, int /*y*/)
 {
     if (button_state == GLUT_DOWN)
-        record_input("press", thrust_on);
+        record_input("press", [] {
+            if (thrust_on(game, clock_now_us()))
+                arm_tick(pace_next_due(game.pace));
+        });
     else
-        record_input("release", thrust_off);
+        record_input("release", [] { thrust_off(game); });
+}
+
+void on_tick(int /*value*/)
+{
+    const TickResult result = tick(game, clock_now_us());
+    if (result.crashed)
+        sync_high_score(game);
+    else
+        arm_tick(result.next_due);
+    glutPostRedisplay();
 }
 
 void on_display()
@@ -67,10 +96,16 @@ void on_display()
     // lets the next run start: a replay must draw it too.
     if (game.state & CRASHED)
         record_crash_frame();
-    glClear(GL_COLOR_BUFFER_BIT);
-    draw_scene();
-    draw_overlay();
+    draw_frame(game);
     glutSwapBuffers();
+}
+
+void draw_frame(Game& game)
+{
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (draw_scene(game, game.random))
+        arm_after_crash(game);
+    draw_overlay(game);
 }
 
 void on_key(unsigned char key, int /*x*/, int /*y*/)

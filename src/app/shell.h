@@ -1,9 +1,12 @@
 // The application shell: what the game needs of the desktop. The command line, the random
 // seed, the window's title, and the GLUT callbacks that turn the window's events into the
-// game's own verbs (run.h) and draw each frame (render/).
+// game's own verbs (run.h), keep its tick timer, store its best score and draw each frame
+// (render/). The browser's page runs the same shell.
 #pragma once
 
 #include <cstdint>
+
+#include "game/state.h"
 
 inline constexpr int WINDOW_WIDTH = 400;
 inline constexpr int WINDOW_HEIGHT = 300;
@@ -11,6 +14,10 @@ inline constexpr int WINDOW_HEIGHT = 300;
 // True when an argument after the program name asks for the version (the whole argument
 // is "-v" or "--version").
 bool wants_version(int argc, char** argv);
+
+// The one game of the window. GLUT callbacks carry no context, so every one reaches it
+// here.
+extern Game game;
 
 // Seeds the game's random sequence from the system's random device, or with 1 when it cannot be read.
 // Returns the seed as the sequence took it, narrowed to 32 bits.
@@ -20,9 +27,25 @@ std::uint32_t seed_random();
 // the program's is not known.
 const char* window_title(int argc, char** argv);
 
+// The title screen (start_game), with the best score loaded from the store. Called once,
+// after the game is seeded and its window open.
+void open_title_screen();
+
 // GLUT mouse callback: every button of the mouse is the game's one button.
 void on_mouse(int button, int button_state, int x, int y);
 
+// GLUT timer callback: the ticks that are due. Arms the next one unless the run crashed,
+// stores the best score if it did, and asks for a redisplay either way. The ticks run
+// here, in this one callback: GLUT may well draw a frame before it runs a timer armed
+// from inside another.
+void on_tick(int value);
+
+// Draws a frame of the window's game and shows it.
 void on_display();
+
+// A frame of a game, up to the swap: cleared, the scene, the overlay. The burst draws
+// from the game's own random sequence, and a frame that shows it arms the next run.
+void draw_frame(Game& game);
+
 void on_key(unsigned char key, int x, int y);
 void on_reshape(int width, int height);

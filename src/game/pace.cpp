@@ -9,7 +9,7 @@ void pace_start(Pace& pace, Micros now)
 std::int64_t pace_take_due(Pace& pace, Micros now)
 {
     // How late the oldest tick not yet run is; negative while it is still to come.
-    const Micros late = now - (pace.origin + (pace.ticks + 1) * TICK_US);
+    const Micros late = now - pace_next_due(pace);
     std::int64_t due = 1;
     if (late > STALL_US || late < -TICK_US) {
         // Count from a start one tick ago, so that the tick about to run is due now.
@@ -22,10 +22,20 @@ std::int64_t pace_take_due(Pace& pace, Micros now)
     return due;
 }
 
-unsigned pace_delay_ms(const Pace& pace, Micros now)
+Micros pace_next_due(const Pace& pace)
 {
-    const Micros left = pace.origin + (pace.ticks + 1) * TICK_US - now;
+    return pace.origin + (pace.ticks + 1) * TICK_US;
+}
+
+unsigned delay_ms(Micros due, Micros now)
+{
+    const Micros left = due - now;
     if (left <= 0)
         return 0;
     return static_cast<unsigned>((left + 999) / 1000);
+}
+
+unsigned pace_delay_ms(const Pace& pace, Micros now)
+{
+    return delay_ms(pace_next_due(pace), now);
 }

@@ -8,7 +8,7 @@
 // suspended, paused in a debugger): it is forgotten, and the run goes on at its pace from
 // now, so that the player never crashes on ticks they did not see.
 //
-// Nothing here reads a clock or touches GLUT: the caller passes the time, so the same
+// Nothing here reads a clock or arms a timer: the caller passes the time, so the same
 // schedule serves every platform and runs against a fake clock in the tests.
 #pragma once
 
@@ -31,7 +31,13 @@ void pace_start(Pace& pace, Micros now);
 // again from now.
 std::int64_t pace_take_due(Pace& pace, Micros now);
 
-// Milliseconds to arm the next tick with: the time left until it is due, rounded up to a
-// whole millisecond; 0 when it is due already. Right after pace_take_due, never more
-// than two ticks.
+// When the next tick is due.
+Micros pace_next_due(const Pace& pace);
+
+// Milliseconds to arm a timer with at `now` for a tick due at `due`: the time left, rounded
+// up to a whole millisecond; 0 when it is due already.
+unsigned delay_ms(Micros due, Micros now);
+
+// Milliseconds to arm the next tick with. Right after pace_take_due, never more than two
+// ticks.
 unsigned pace_delay_ms(const Pace& pace, Micros now);

@@ -43,11 +43,14 @@ constexpr RandomState seeded(std::uint32_t seed)
 
 } // namespace
 
-constinit RandomState game_random = seeded(1);
-
 void random_seed(RandomState* state, std::uint32_t seed)
 {
     *state = seeded(seed);
+}
+
+RandomState random_seeded(std::uint32_t seed)
+{
+    return seeded(seed);
 }
 
 std::int32_t random_draw(RandomState* state)

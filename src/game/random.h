@@ -19,10 +19,7 @@ struct RandomState {
 
 // The sequence that a seed gives. Seed 0 gives the sequence of seed 1.
 void random_seed(RandomState* state, std::uint32_t seed);
+RandomState random_seeded(std::uint32_t seed);
 
 // The next draw, from 0 to 2^31 - 1.
 std::int32_t random_draw(RandomState* state);
-
-// The one sequence the game draws from: two draws a tick for the tunnel, two a ray for
-// the crash burst. Seeded with 1 until the shell seeds it.
-extern RandomState game_random;

@@ -1,26 +1,40 @@
 // Runs, the player's input and the flight tick: the game's rules for what happens when.
+// Every rule acts on the game it is given and on nothing else; what the platform must do
+// about it (arm the tick timer, redraw, store the best score) it is told by what the rule
+// returns, and the time, where a rule needs it, is the platform's to give.
 #pragma once
+
+#include <cstdint>
 
 #include "game/state.h"
 
-// The title screen: ARMED, the high score loaded through the crash hook. Called once, after
-// the random generator is seeded.
-void start_game();
+// What the ticks that were due did, for the platform to act on.
+struct TickResult {
+    std::int64_t ticks; // how many ran: at least one
+    bool crashed;       // the last of them crashed the run: the best score is to be stored,
+                        // and no tick follows
+    Micros next_due;    // while the run goes on, when its next tick is due
+};
+
+// The title screen: ARMED, the high score 0 until the platform loads the best score
+// stored. Called once, after the game's random sequence is seeded.
+void start_game(Game& game);
 
 // The game's one button. thrust_on climbs during a run and starts a run when armed;
 // thrust_off lets the ship fall. Every button of every device maps onto these two, and
-// the latest one decides, whatever else is still held.
-void thrust_on();
-void thrust_off();
+// the latest one decides, whatever else is still held. thrust_on is true when it started
+// a run at `now`: its first tick is due at pace_next_due(game.pace).
+bool thrust_on(Game& game, Micros now);
+void thrust_off(Game& game);
 
-// GLUT timer callback: the ticks of flight that are due on the run's clock, each with its
-// tunnel generation and crash tests; one, unless the last frame took longer than a tick.
-// Arms the next tick unless the run crashed.
-void on_tick(int value);
+// The tick timer fired at `now`: the ticks of flight that are due on the run's clock, each
+// with its tunnel generation and crash tests; one, unless the last frame took longer than
+// a tick. Called only while a run is in progress.
+TickResult tick(Game& game, Micros now);
 
-// A crash may be followed by a new run only once its burst has been shown: the frame that
-// draws the burst calls this. (Inline, so that drawing needs nothing else of the rules.)
-inline void arm_after_crash()
+// A crash may be followed by a new run only once its burst has been shown: the platform
+// calls this after the frame that drew the burst.
+inline void arm_after_crash(GameState& game)
 {
     game.state |= ARMED;
 }

@@ -7,6 +7,8 @@
 #include <cfloat>
 #include <cstdint>
 
+#include "game/random.h"
+
 // Every float step of the game is rounded to single precision, and every double step to
 // double: where the compiler carries them in a wider format, as the x87 unit of 32-bit
 // x86 does, the same seed flies a different tunnel from the first tick on.
@@ -30,8 +32,8 @@ static_assert(TRAIL_LEN == COLUMNS - SHIP_COLUMN);
 //
 //   0 -> 2  ARMED            start_game, at start-up: the title screen
 //   2 -> 1  RUNNING          thrust_on while ARMED (start_run)
-//   1 -> 4  CRASHED          on_tick, the tick whose crash test holds
-//   4 -> 6  CRASHED|ARMED    arm_after_crash, from the frame that shows the burst
+//   1 -> 4  CRASHED          tick, the tick whose crash test holds
+//   4 -> 6  CRASHED|ARMED    arm_after_crash, once a frame has shown the burst
 //   6 -> 1  RUNNING          thrust_on while ARMED (start_run)
 //
 // No other value ever occurs. 2 alone therefore means "before the first run": after a
@@ -68,5 +70,10 @@ struct GameState {
     Pace pace;                      // when the run's next tick is due
 };
 
-// Zero at program start; GLUT callbacks carry no context, so every one reaches it here.
-extern GameState game;
+// One game: everything it knows, and the random sequence it draws from: two draws a tick
+// for the tunnel, two a ray for the crash burst. Nothing of one game lives outside it, so
+// games never touch each other, and a copy is a snapshot that flies on exactly as the
+// original would.
+struct Game : GameState {
+    RandomState random = random_seeded(1); // until the shell seeds it
+};

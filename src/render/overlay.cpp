@@ -12,7 +12,7 @@ constexpr int OVERLAY_TEXT_SIZE = 32;
 
 // Writes the text that the overlay shows for the current state into text (a buffer of
 // OVERLAY_TEXT_SIZE bytes) and returns its length; 0 when the state shows no text.
-int overlay_text(char* text)
+int overlay_text(const GameState& game, char* text)
 {
     int count = 0;
     if (game.state & RUNNING)
@@ -28,10 +28,10 @@ int overlay_text(char* text)
 
 } // namespace
 
-void draw_overlay()
+void draw_overlay(const GameState& game)
 {
     char text[OVERLAY_TEXT_SIZE];
-    const int count = overlay_text(text);
+    const int count = overlay_text(game, text);
     if (count == 0)
         return;
     const int width = glutBitmapLength(GLUT_BITMAP_HELVETICA_18,

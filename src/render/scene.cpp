@@ -6,7 +6,6 @@
 
 #include "game/random.h"
 #include "game/rules.h"
-#include "game/run.h"
 #include "game/state.h"
 
 namespace {
@@ -44,17 +43,16 @@ void draw_column(float height)
 }
 
 // Rays in every whole degree around the current origin, each of a random colour and
-// length. They draw from the same random sequence as the tunnel, on purpose: how many
-// crash frames were drawn changes the next run's tunnel, and replays count on it.
-void draw_burst()
+// length, drawn from the sequence given.
+void draw_burst(RandomState& sequence)
 {
     for (int ray = 0; ray < BURST_RAYS; ++ray) {
-        const std::int32_t c = random_draw(&game_random);
+        const std::int32_t c = random_draw(&sequence);
         glRotatef(1.0f, 0.0f, 0.0f, 1.0f);
         glColor3f((c & 1) ? 1.0f : 0.0f, (c & 2) ? 1.0f : 0.0f, (c & 4) ? 1.0f : 0.0f);
         glBegin(GL_LINES);
         glVertex2f(0.0f, 0.0f);
-        const float length = static_cast<float>(random_draw(&game_random)) / RANDOM_SPAN;
+        const float length = static_cast<float>(random_draw(&sequence)) / RANDOM_SPAN;
         glVertex2f(length, 0.0f);
         glEnd();
     }
@@ -62,22 +60,22 @@ void draw_burst()
 
 } // namespace
 
-void draw_scene()
+bool draw_scene(const GameState& game, RandomState& burst)
 {
     if (game.state & (RUNNING | CRASHED)) {
-        draw_trail();
-        draw_walls();
+        draw_trail(game);
+        draw_walls(game);
     }
-    if (game.state & CRASHED) {
-        glPushMatrix();
-        glTranslatef(SHIP_X, game.trail[0], 0.0f);
-        draw_burst();
-        glPopMatrix();
-        arm_after_crash();
-    }
+    if (!(game.state & CRASHED))
+        return false;
+    glPushMatrix();
+    glTranslatef(SHIP_X, game.trail[0], 0.0f);
+    draw_burst(burst);
+    glPopMatrix();
+    return true;
 }
 
-void draw_trail()
+void draw_trail(const GameState& game)
 {
     glPushMatrix();
     glLoadIdentity();
@@ -100,7 +98,7 @@ void draw_trail()
     glPopMatrix();
 }
 
-void draw_walls()
+void draw_walls(const GameState& game)
 {
     // Ceilings: local y runs down from the top edge.
     glPushMatrix();

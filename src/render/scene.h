@@ -1,14 +1,19 @@
 // The playfield: trail, tunnel walls, obstacle blocks and the crash burst.
 #pragma once
 
+#include "game/state.h"
+
 inline constexpr float COLUMN_WIDTH = 1.0f / 72.0f;
 inline constexpr float SHIP_X = -1.0f / 3.0f;
 inline constexpr int BURST_RAYS = 360;
 
-// Draws the layers that the game's state calls for. The frame that shows a crash burst
-// is also what arms the next run.
-void draw_scene();
+// Draws the layers that the game's state calls for, and changes nothing of the game.
+// A crash burst's rays take their colours and lengths from burst, two draws a ray. The
+// shell hands it the game's own sequence, on purpose: how many crash frames were drawn
+// changes the next run's tunnel, and replays count on it. True when the frame showed a
+// burst: the shell then arms the next run (arm_after_crash).
+bool draw_scene(const GameState& game, RandomState& burst);
 
 // The ship's trail, and the tunnel's ceilings and floors with their blocks.
-void draw_trail();
-void draw_walls();
+void draw_trail(const GameState& game);
+void draw_walls(const GameState& game);

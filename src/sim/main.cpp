@@ -29,6 +29,10 @@ constexpr char USAGE[] =
     "is followed by: crash SCORE. Events run as they are read, so on a line that is no\n"
     "event the replay stops there, with status 2, after the trace of the lines before.\n";
 
+// The game that the script plays. Here rather than in main, where it would be guarded
+// against a second thread with a call into the C++ runtime.
+SimGame sim;
+
 // The trace of a long replay is megabytes; writing it in large pieces keeps the
 // formatting, not the writing, the cost of a tick.
 char out_buffer[1 << 20];
@@ -104,8 +108,8 @@ int main(int argc, char** argv)
     struct stat input {};
     const bool from_file = fstat(fileno(script), &input) == 0 && S_ISREG(input.st_mode);
 
-    start_replay(seed);
-    const int status = replay(script, name, stdout,
+    start_replay(sim, seed);
+    const int status = replay(sim, script, name, stdout,
                               {.seed_chosen = seed_chosen, .flush_each_line = !from_file});
     if (script != stdin)
         std::fclose(script);

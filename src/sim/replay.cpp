@@ -4,13 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <GL/freeglut.h>
-
+#include "app/hooks.h"
 #include "app/shell.h"
+#include "game/pace.h"
 #include "game/random.h"
 #include "game/run.h"
 #include "game/state.h"
-#include "sim/headless_gl.h"
 #include "sim/trace.h"
 
 namespace {
@@ -227,14 +226,14 @@ bool parse_event(const char* line, Event* event, char* reason, int size)
 
 // Seeds the random generator as the game seeds itself: the seed narrowed to the
 // generator's 32 bits.
-void seed_generator(std::uint64_t seed)
+void seed_generator(Game& game, std::uint64_t seed)
 {
     // The same narrowing as the game's own seeding.
-    random_seed(&game_random, static_cast<std::uint32_t>(seed));
+    random_seed(&game.random, static_cast<std::uint32_t>(seed));
 }
 
 // Runs one event and writes the trace of the ticks that ran to out.
-void run_event(const Event& event, std::FILE* out, TickWriter write)
+void run_event(SimGame& sim, const Event& event, std::FILE* out, TickWriter write)
 {
     if (write == nullptr)
         write = write_tick;
@@ -242,37 +241,60 @@ void run_event(const Event& event, std::FILE* out, TickWriter write)
     case EventKind::NONE:
         break;
     case EventKind::PRESS:
-        thrust_on();
+        sim_press(sim);
         break;
     case EventKind::RELEASE:
-        thrust_off();
+        thrust_off(sim.game);
         break;
     case EventKind::TICK:
         // Once a run has crashed no tick is pending, so the rest of the periods pass
         // without anything to do.
-        for (std::uint64_t i = 0; i < event.ticks && fire_pending_tick(); ++i)
-            write(out);
+        for (std::uint64_t i = 0; i < event.ticks && sim_fire_tick(sim); ++i)
+            write(sim.game, out);
         break;
     case EventKind::FRAME:
-        on_display();
+        draw_frame(sim.game);
         break;
     case EventKind::SEED:
-        seed_generator(event.seed);
+        seed_generator(sim.game, event.seed);
         break;
     }
 }
 
 } // namespace
 
-void start_replay(std::uint64_t seed)
+void sim_press(SimGame& sim)
 {
-    // Seeded, and in the window the game opens with.
-    seed_generator(seed);
-    on_reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
-    start_game();
+    if (thrust_on(sim.game, sim.clock))
+        sim.tick_delay_ms = delay_ms(pace_next_due(sim.game.pace), sim.clock);
 }
 
-int replay(std::FILE* script, const char* name, std::FILE* out, const ReplayOptions& options)
+bool sim_fire_tick(SimGame& sim)
+{
+    if (!(sim.game.state & RUNNING))
+        return false;
+    sim.clock += Micros{sim.tick_delay_ms} * 1000;
+    const TickResult result = tick(sim.game, sim.clock);
+    if (result.crashed)
+        sync_high_score(sim.game);
+    else
+        sim.tick_delay_ms = delay_ms(result.next_due, sim.clock);
+    return true;
+}
+
+void start_replay(SimGame& sim, std::uint64_t seed)
+{
+    // Seeded, and in the window the game opens with.
+    sim = SimGame{};
+    seed_generator(sim.game, seed);
+    sim.game.win_width = WINDOW_WIDTH;
+    sim.game.win_height = WINDOW_HEIGHT;
+    start_game(sim.game);
+    sync_high_score(sim.game);
+}
+
+int replay(SimGame& sim, std::FILE* script, const char* name, std::FILE* out,
+           const ReplayOptions& options)
 {
     bool played = false; // an event other than a blank line has run
     char line[MAX_EVENT_LINE + 1];
@@ -299,7 +321,7 @@ int replay(std::FILE* script, const char* name, std::FILE* out, const ReplayOpti
             std::fprintf(stderr, ": line %lu: %s\n", number, reason);
             return EXIT_BAD_INPUT;
         }
-        run_event(event, out, options.write_tick);
+        run_event(sim, event, out, options.write_tick);
         played = played || event.kind != EventKind::NONE;
         if (options.flush_each_line)
             std::fflush(out);

@@ -21,7 +21,7 @@ char* put_general9(char* first, char* last, float value)
         .ptr;
 }
 
-int format_tick(char* text)
+int format_tick(const GameState& game, char* text)
 {
     char* const end = text + TICK_TEXT_MAX;
     char* p = put_unsigned(text, end, game.score);
@@ -42,9 +42,9 @@ int format_tick(char* text)
     return static_cast<int>(p - text);
 }
 
-void write_tick(std::FILE* out)
+void write_tick(const GameState& game, std::FILE* out)
 {
     char text[TICK_TEXT_MAX];
-    const int length = format_tick(text);
+    const int length = format_tick(game, text);
     std::fwrite(text, 1, static_cast<std::size_t>(length), out);
 }

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "game/state.h"
+
 // Longest text that format_tick writes: five numbers on the tick's line and the crash line.
 inline constexpr int TICK_TEXT_MAX = 128;
 
@@ -12,9 +14,9 @@ inline constexpr int TICK_TEXT_MAX = 128;
 // returns the end of the text. Nine significant digits tell every float apart.
 char* put_general9(char* first, char* last, float value);
 
-// Writes the trace of the tick that just ran into text (at least TICK_TEXT_MAX bytes),
-// without a terminating NUL, and returns its length.
-int format_tick(char* text);
+// Writes the trace of the tick that the game just ran into text (at least TICK_TEXT_MAX
+// bytes), without a terminating NUL, and returns its length.
+int format_tick(const GameState& game, char* text);
 
-// Writes the trace of the tick that just ran to out.
-void write_tick(std::FILE* out);
+// Writes the trace of the tick that the game just ran to out.
+void write_tick(const GameState& game, std::FILE* out);

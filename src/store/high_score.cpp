@@ -271,7 +271,7 @@ int open_score_file(const char* path, mode_t* not_regular)
 // for its lock, and must be read anew.
 enum class Pass { DONE, AGAIN };
 
-Pass merge_once(bool* missing_reported, long long deadline)
+Pass merge_once(GameState& game, bool* missing_reported, long long deadline)
 {
     const char* path = game.score_path;
     mode_t not_regular = 0;
@@ -380,7 +380,7 @@ Pass merge_once(bool* missing_reported, long long deadline)
 }
 } // namespace
 
-void build_score_path()
+void build_score_path(GameState& game)
 {
     const struct passwd* entry = getpwuid(getuid());
     if (entry && entry->pw_dir && std::strlen(entry->pw_dir) <= HOME_MAX)
@@ -415,12 +415,12 @@ bool read_stored_score(int fd, std::uint32_t* value)
     return true;
 }
 
-void sync_high_score()
+void sync_high_score(GameState& game)
 {
     game.high_score = std::max(game.score, game.high_score);
     const long long deadline = now_ns() + LOCK_WAIT_NS;
     bool missing_reported = false;
-    while (merge_once(&missing_reported, deadline) == Pass::AGAIN) {
+    while (merge_once(game, &missing_reported, deadline) == Pass::AGAIN) {
         if (now_ns() >= deadline) {
             report(game.score_path, EWOULDBLOCK);
             return;

@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-#include "game/hooks.h"
+#include "app/hooks.h"
+#include "game/state.h"
 
 inline constexpr char SCORE_FILE_NAME[] = ".skarvolt";
 // Only this many characters of the file are ever read.
@@ -11,9 +12,9 @@ inline constexpr int SCORE_READ_MAX = 63;
 
 // Fills game.score_path from the password database's home directory; the bare file name
 // (in the working directory) when the home is too long or the user has no entry.
-void build_score_path();
+void build_score_path(GameState& game);
 
-// The game's sync_high_score (game/hooks.h) is provided here: it merges the run's score,
+// The game's sync_high_score (app/hooks.h) is provided here: it merges the run's score,
 // the high score in memory and the file's number into game.high_score, and rewrites the
 // file when the merged value beats the file's number. Games that crash together take
 // turns through a lock on the file. A file that cannot be read (not a regular file, a

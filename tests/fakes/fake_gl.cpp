@@ -6,7 +6,7 @@
 #include <GL/freeglut.h>
 
 #include "app/shell.h"
-#include "game/hooks.h"
+#include "app/hooks.h"
 #include "game/state.h"
 
 namespace fake {
@@ -79,10 +79,10 @@ void reset()
     current_primitive = 0;
 }
 
-void reset_with_game()
+void reset_with_game(Game& game)
 {
     reset();
-    game = GameState{};
+    game = Game{};
     game.win_width = WINDOW_WIDTH;
     game.win_height = WINDOW_HEIGHT;
 }

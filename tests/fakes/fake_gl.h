@@ -1,6 +1,7 @@
-// A recording stand-in for the GL and GLUT calls the game makes, for the crash hook and for
-// the run's clock. Tests link the game's own sources against it, so they can fire ticks one
-// at a time and read back every call, vertex and colour of a frame. Which calls the game
+// A recording stand-in for the GL and GLUT calls the game's drawing and shell make, for the
+// crash hook and for the run's clock. Tests link the game's own sources against it, so they
+// can fire the shell's ticks one at a time and read back every call, vertex and colour of
+// a frame. Which calls the game
 // may make, and where a new one must be added, is told in src/CMakeLists.txt.
 #pragma once
 
@@ -51,14 +52,15 @@ extern bool recording;
 // Forgets everything and resets the matrix stack to one identity matrix.
 void reset();
 
-// reset(), and the game back to all zero in a window of its opening size.
-void reset_with_game();
+// reset(), and the game back to all zero (its sequence that of seed 1) in a window of its
+// opening size.
+void reset_with_game(Game& game);
 
 // Column-major modelview matrix on top of the stack, and the stack's depth (1 = bottom).
 std::array<double, 16> matrix();
 int matrix_depth();
 
-// The run's clock that the game reads (clock_now_us); reset() sets it to 0. Tests may move
+// The run's clock that the shell reads (clock_now_us); reset() sets it to 0. Tests may move
 // it at will, to make a tick fire late.
 extern Micros clock_us;
 

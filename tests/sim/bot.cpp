@@ -9,22 +9,18 @@
 // and digest then moved to tests/sim/long.digest. A changed digest wants the reference
 // model's agreement (check-trace reference) before it is stored again.
 //
-// It flies the game's own code under the headless stand-in. Before every tick it tries
-// both buttons, each followed by a simple pilot for a while, on copies of the game and of
-// the random generator, and keeps the button whose future lasts longer (the one already
+// It flies the game's own code as the simulator flies it. Before every tick it tries
+// both buttons, each followed by a simple pilot for a while, on copies of the game, and
+// keeps the button whose future lasts longer (the one already
 // held when both last the whole look-ahead, so the script stays short). When the run
 // crashes anyway it goes back a while and strays from that choice now and then, going
 // back further when that does not get past the crash.
 #include <cstdint>
 #include <cstdio>
 
-#include <GL/freeglut.h>
-
-#include "game/random.h"
 #include "game/rules.h"
 #include "game/run.h"
 #include "game/state.h"
-#include "sim/headless_gl.h"
 #include "sim/replay.h"
 
 namespace {
@@ -34,30 +30,30 @@ constexpr int LOOK_AHEAD = 160;
 constexpr int PILOT_HORIZONS[] = {3, 5, 8, 12, 18, 27, 40};
 constexpr int HISTORY = 512;
 
-struct Snapshot {
-    GameState state;
-    RandomState random;
-};
+SimGame sim;
+const Game& game = sim.game;
+
+// A snapshot of the flight is a copy of it.
+using Snapshot = SimGame;
 
 void take(Snapshot* s)
 {
-    s->state = game;
-    s->random = game_random;
+    *s = sim;
 }
 
 void restore(const Snapshot& s)
 {
-    game = s.state;
-    game_random = s.random;
-    if ((game.state & RUNNING) && !tick_pending())
-        glutTimerFunc(TICK_MS, on_tick, 0);
+    sim = s;
 }
 
 // One tick with the button down or up; false when it crashed.
 bool step(bool held)
 {
-    held ? thrust_on() : thrust_off();
-    fire_pending_tick();
+    if (held)
+        sim_press(sim);
+    else
+        thrust_off(sim.game);
+    sim_fire_tick(sim);
     return (game.state & RUNNING) != 0;
 }
 
@@ -120,7 +116,7 @@ int main(int argc, char** argv)
         std::fputs("usage: sim-bot SEED TICKS > script\n", stderr);
         return 2;
     }
-    start_replay(seed);
+    start_replay(sim, seed);
 
     static bool held[1u << 22];
     static Snapshot history[HISTORY];
@@ -128,7 +124,7 @@ int main(int argc, char** argv)
         std::fputs("sim-bot: TICKS must be from 1 to 4194303\n", stderr);
         return 2;
     }
-    thrust_on();
+    sim_press(sim);
 
     std::uint64_t t = 0;       // ticks done
     std::uint64_t crashed = 0; // the latest crash that sent the search back

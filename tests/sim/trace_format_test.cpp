@@ -100,7 +100,7 @@ TEST(TraceNumbers, RandomFloatsMatchPrintf)
 // A tick's whole text, the crash line included, against printf's line.
 TEST(TraceNumbers, TickLinesMatchPrintf)
 {
-    game = GameState{};
+    GameState game{};
     game.score = 4294967295u;
     game.trail[0] = -1.17549435e-38f;
     game.velocity = std::numeric_limits<float>::denorm_min();
@@ -118,7 +118,7 @@ TEST(TraceNumbers, TickLinesMatchPrintf)
             n += std::snprintf(expected + n, sizeof expected - n, "crash %u\n", game.score);
         ASSERT_LE(n, TICK_TEXT_MAX);
         char text[TICK_TEXT_MAX];
-        const int length = format_tick(text);
+        const int length = format_tick(game, text);
         EXPECT_EQ(std::string(text, static_cast<std::size_t>(length)),
                   std::string(expected, static_cast<std::size_t>(n)));
     }

@@ -30,7 +30,8 @@ int main(int argc, char** argv)
         return 3;
     }
 
-    build_score_path();
+    GameState game{};
+    build_score_path(game);
     std::printf("%s\n", game.score_path);
     if (std::strcmp(game.score_path, argv[1]) != 0)
         return 4;
@@ -43,7 +44,7 @@ int main(int argc, char** argv)
     }
     game.score = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
     game.high_score = static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10));
-    sync_high_score();
+    sync_high_score(game);
     std::printf("%u\n", game.high_score);
     return 0;
 }

@@ -20,6 +20,8 @@
 
 namespace store_test {
 
+GameState game;
+
 namespace {
 
 [[noreturn]] void fail(const std::string& what)
@@ -32,7 +34,7 @@ void merge(const std::string& path, std::uint32_t score, std::uint32_t high_scor
     std::snprintf(game.score_path, sizeof game.score_path, "%s", path.c_str());
     game.score = score;
     game.high_score = high_score;
-    sync_high_score();
+    sync_high_score(game);
     std::fflush(stderr);
 }
 

@@ -10,7 +10,12 @@
 
 #include <sys/types.h>
 
+#include "game/state.h"
+
 namespace store_test {
+
+// The game whose scores the merges in this process store.
+extern GameState game;
 
 // Faults injected into the store's system calls: the test programs' own read() and
 // open() come before the C library's, so the store's calls reach them. Unarmed, they

@@ -72,7 +72,7 @@ class FrameTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fake::reset_with_game();
+        fake::reset_with_game(game);
     }
 };
 
@@ -128,7 +128,7 @@ TEST_F(FrameTest, TitleFrameIsOnlyTheOverlay)
 TEST(QuitKeys, EndTheProcessWithStatusZero)
 {
     for (unsigned char key : {'q', 'Q', '\x1b'}) {
-        fake::reset_with_game();
+        fake::reset_with_game(game);
         game.state = RUNNING;
         EXPECT_EXIT(on_key(key, 10, 10), ::testing::ExitedWithCode(0), "") << int(key);
     }
@@ -136,23 +136,26 @@ TEST(QuitKeys, EndTheProcessWithStatusZero)
 
 TEST(QuitKeys, EveryOtherKeyChangesNothing)
 {
-    fake::reset_with_game();
+    fake::reset_with_game(game);
     game.state = RUNNING;
     game.score = 12;
-    const GameState before = game;
+    const Game before = game;
     for (int key = 0; key < 256; ++key) {
         if (key == 'q' || key == 'Q' || key == 27)
             continue;
         on_key(static_cast<unsigned char>(key), -5, 9999);
     }
-    EXPECT_EQ(std::memcmp(&before, &game, sizeof game), 0);
+    EXPECT_EQ(std::memcmp(static_cast<const GameState*>(&before),
+                          static_cast<const GameState*>(&game), sizeof(GameState)),
+              0);
+    EXPECT_EQ(game.random, before.random);
     EXPECT_TRUE(fake::calls.empty());
 }
 
 TEST(MouseButtons, EveryButtonAnywhereIsTheOneButton)
 {
     for (int button : {GLUT_LEFT_BUTTON, GLUT_MIDDLE_BUTTON, GLUT_RIGHT_BUTTON, 3, 4}) {
-        fake::reset_with_game();
+        fake::reset_with_game(game);
         game.state = ARMED;
         on_mouse(button, GLUT_DOWN, -7, 9999);
         EXPECT_EQ(game.state, RUNNING) << button;
@@ -161,6 +164,64 @@ TEST(MouseButtons, EveryButtonAnywhereIsTheOneButton)
         EXPECT_EQ(game.accel, -THRUST) << button;
         EXPECT_EQ(fake::timers.size(), 1u) << button;
     }
+}
+
+// The shell keeps the rules' clock: the title screen loads the best score, a press that
+// starts a run arms the tick timer, every tick asks for a redisplay and arms the next,
+// and the crash stores the score instead.
+class ShellTimer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake::reset_with_game(game);
+    }
+};
+
+TEST_F(ShellTimer, TheTitleScreenLoadsTheBestScore)
+{
+    game.high_score = 77; // whatever was there, the load starts from nothing
+    open_title_screen();
+    EXPECT_EQ(game.state, ARMED);
+    EXPECT_EQ(fake::sync_calls, 1);
+    EXPECT_EQ(fake::state_at_sync, ARMED);
+    EXPECT_EQ(game.high_score, 0u);
+    EXPECT_TRUE(fake::timers.empty());
+}
+
+TEST_F(ShellTimer, AHeldRunTicksByTheTimerUntilItsCrashIsStored)
+{
+    game.state = ARMED;
+    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+    ASSERT_EQ(fake::timers.size(), 1u);
+    EXPECT_EQ(fake::timers[0].ms, 12u);
+    EXPECT_EQ(fake::timers[0].callback, &on_tick);
+    EXPECT_EQ(fake::timers[0].value, 0);
+    EXPECT_EQ(fake::redisplays, 0);
+
+    int ticks = 0;
+    while (fake::fire_timer()) {
+        ++ticks;
+        EXPECT_LE(fake::timers.size(), 1u);
+        EXPECT_EQ(fake::redisplays, ticks);
+        EXPECT_EQ(fake::sync_calls, game.state == CRASHED ? 1 : 0);
+    }
+    EXPECT_EQ(ticks, 45);
+    EXPECT_EQ(game.state, CRASHED);
+    EXPECT_EQ(fake::state_at_sync, CRASHED);
+    EXPECT_EQ(game.high_score, 45u);
+}
+
+TEST_F(ShellTimer, ALateTimerRunsTheDueTicksAndArmsForTheNext)
+{
+    game.state = ARMED;
+    on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+    ASSERT_TRUE(fake::fire_timer());
+    fake::clock_us += 30000; // the second tick fires 30 ms late: three ticks are due
+    ASSERT_TRUE(fake::fire_timer());
+    EXPECT_EQ(game.score, 4u);
+    EXPECT_EQ(fake::redisplays, 2);
+    ASSERT_EQ(fake::timers.size(), 1u);
+    EXPECT_EQ(fake::timers[0].ms, 6u);
 }
 
 } // namespace

@@ -16,6 +16,9 @@
 
 namespace {
 
+// The game whose score box is drawn.
+Game game;
+
 // How the fake records the font argument when it is GLUT_BITMAP_HELVETICA_18.
 constexpr double HELVETICA_18 = 18.0;
 
@@ -41,7 +44,7 @@ class Overlay : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fake::reset_with_game();
+        fake::reset_with_game(game);
     }
 };
 
@@ -67,7 +70,7 @@ TEST_F(Overlay, TextFollowsTheState)
         game.state = c.state;
         game.score = c.score;
         game.high_score = c.high_score;
-        draw_overlay();
+        draw_overlay(game);
         EXPECT_EQ(drawn_text(), c.text);
         EXPECT_EQ(fake::count("glBegin"), 1);
         for (const fake::Call& call : fake::calls)
@@ -82,7 +85,7 @@ TEST_F(Overlay, StateWithoutTextDrawsNeitherBoxNorText)
     game.state = 0;
     game.score = 5;
     game.high_score = 9;
-    draw_overlay();
+    draw_overlay(game);
     EXPECT_TRUE(fake::calls.empty());
 }
 
@@ -91,7 +94,7 @@ TEST_F(Overlay, LargestNumbersAreDrawnWholeInABoxAsWideAsAllGlyphs)
     game.state = CRASHED | ARMED;
     game.score = 4294967295u;
     game.high_score = 4294967295u;
-    draw_overlay();
+    draw_overlay(game);
     const std::string text = drawn_text();
     EXPECT_EQ(text, "4294967295 (HS: 4294967295)");
     EXPECT_EQ(text.size(), 27u);
@@ -112,7 +115,7 @@ TEST_F(Overlay, BoxIsDrawnAtOneUnitPerPixelInTheLowerLeftCorner)
         game.high_score = 2024;
         game.win_width = width;
         game.win_height = height;
-        draw_overlay();
+        draw_overlay(game);
 
         const double w = text_width("HS: 2024");
         const double right = -1.0 + 2.0 * w / width;
@@ -142,7 +145,7 @@ TEST_F(Overlay, BoxThenWhiteThenRasterPositionThenGlyphsAndTheMatrixIsRestored)
 
     game.state = RUNNING;
     game.score = 42;
-    draw_overlay();
+    draw_overlay(game);
     EXPECT_EQ(fake::matrix(), before);
     EXPECT_EQ(fake::matrix_depth(), 2);
 
@@ -168,7 +171,7 @@ TEST_F(Overlay, WindowWithoutAreaGetsNoBoxButKeepsItsText)
         game.high_score = 8;
         game.win_width = width;
         game.win_height = height;
-        draw_overlay();
+        draw_overlay(game);
         EXPECT_EQ(fake::count("glBegin"), 0);
         EXPECT_EQ(fake::count("glScalef"), 0);
         for (const fake::Call& call : fake::calls)

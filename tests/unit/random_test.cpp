@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "game/random.h"
+#include "game/state.h"
 
 namespace {
 
@@ -60,11 +61,12 @@ TEST(Random, SameDrawsAsTheCLibraryForAMillionDraws)
 #endif
 }
 
-TEST(Random, TheGameDrawsFromSeedOneUntilSeeded)
+TEST(Random, AGameDrawsFromSeedOneUntilSeeded)
 {
     RandomState one;
     random_seed(&one, 1);
-    EXPECT_EQ(game_random, one);
+    EXPECT_EQ(Game{}.random, one);
+    EXPECT_EQ(random_seeded(1), one);
 }
 
 } // namespace

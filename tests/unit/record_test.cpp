@@ -29,7 +29,7 @@ using test_support::write_file;
 
 class RecordingTest : public ::testing::Test {
 protected:
-    void SetUp() override { fake::reset_with_game(); }
+    void SetUp() override { fake::reset_with_game(game); }
     void TearDown() override { finish_recording(); }
 
     std::string path(const std::string& name) const { return dir_ / name; }
@@ -39,7 +39,7 @@ protected:
     {
         for (int i = 0; i < n && fake::fire_timer(); ++i) {
             char text[TICK_TEXT_MAX];
-            trace_.append(text, static_cast<std::size_t>(format_tick(text)));
+            trace_.append(text, static_cast<std::size_t>(format_tick(game, text)));
         }
     }
     void press() { on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0); }
@@ -65,9 +65,9 @@ TEST_F(RecordingTest, SeveralRunsReplayTickForTick)
     ASSERT_TRUE(start_recording(recording.c_str()));
     // As the game starts: seeded, the seed recorded, the title screen drawn.
     constexpr unsigned SEED = 2026;
-    random_seed(&game_random, SEED);
+    random_seed(&game.random, SEED);
     record_seed(SEED);
-    start_game();
+    open_title_screen();
     on_display();
 
     release(); // before any run: nothing happens, in the game or in the replay

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <numbers>
 #include <vector>
@@ -181,7 +182,7 @@ class Scene : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fake::reset_with_game();
+        fake::reset_with_game(game);
     }
 };
 
@@ -192,7 +193,7 @@ TEST_F(Scene, TitleScreenDrawsNothingAndStaysArmed)
     game.state = ARMED;
     game.score = 321;
     game.trail[5] = 0.4f;
-    draw_scene();
+    EXPECT_FALSE(draw_scene(game, game.random));
     EXPECT_TRUE(fake::calls.empty());
     EXPECT_EQ(game.state, ARMED);
 }
@@ -201,7 +202,7 @@ TEST_F(Scene, RunningFrameDrawsTrailThenCeilingsThenFloorsEachWithItsBlock)
 {
     game.state = RUNNING;
     game.score = 100; // blocks on the columns made at 0, 50 and 100
-    draw_scene();
+    EXPECT_FALSE(draw_scene(game, game.random));
     EXPECT_EQ(game.state, RUNNING);
     EXPECT_EQ(fake::count("glRotatef"), 0); // no burst
 
@@ -232,7 +233,7 @@ TEST_F(Scene, RunningFrameDrawsTrailThenCeilingsThenFloorsEachWithItsBlock)
 TEST_F(Scene, FrameAtScoreZeroShowsOneBlockAtTheRightEdgeAFlatTrailAndNoWalls)
 {
     game.state = RUNNING;
-    draw_scene();
+    draw_scene(game, game.random);
     const std::vector<Primitive> prims = primitives();
     ASSERT_EQ(prims.size(), 92u + 144u + 144u + 1u);
 
@@ -283,12 +284,12 @@ TEST_F(Scene, BlocksStandOnEveryFiftiethColumnThreeColumnsWideAndPointThreeHigh)
     };
     for (const BlockCase& c : cases) {
         SCOPED_TRACE(c.score);
-        fake::reset_with_game();
+        fake::reset_with_game(game);
         game.state = RUNNING;
         game.score = c.score;
         for (int i = 0; i < COLUMNS; ++i)
             game.obstacle_center[i] = 0.004f * static_cast<float>(i) - 0.3f;
-        draw_walls();
+        draw_walls(game);
 
         const Walls walls = split_walls(primitives());
         ASSERT_EQ(walls.blocks.size(), c.blocks);
@@ -332,10 +333,10 @@ TEST_F(Scene, WallColumnsShadeFromBlackAtTheEdgeToGreenAtThePassageUnclamped)
     for (const ColumnCase& c : cases) {
         SCOPED_TRACE(c.score);
         SCOPED_TRACE(c.column);
-        fake::reset_with_game();
+        fake::reset_with_game(game);
         game.score = c.score;
         game.tunnel_center[c.column] = c.center;
-        draw_walls();
+        draw_walls(game);
 
         const Walls walls = split_walls(primitives());
         ASSERT_EQ(walls.ceilings.size(), 144u);
@@ -385,7 +386,7 @@ TEST_F(Scene, TrailRunsFromOldestToNewestSegmentAndLeavesOutTheShipItself)
     const std::array<double, 16> before = fake::matrix();
     fake::calls.clear();
 
-    draw_trail();
+    draw_trail(game);
     EXPECT_EQ(fake::matrix(), before);
     EXPECT_EQ(fake::matrix_depth(), 2);
 
@@ -458,16 +459,16 @@ void expect_burst(const std::vector<Primitive>& prims, const std::vector<Ray>& r
     }
 }
 
-TEST_F(Scene, CrashFrameDrawsABurstFromSevenHundredTwentyDrawsAndArms)
+TEST_F(Scene, CrashFrameDrawsABurstFromSevenHundredTwentyDrawsAndSaysSo)
 {
     game.state = CRASHED;
     game.score = 250;
     game.trail[0] = 0.5f;
 
-    random_seed(&game_random, 4242);
-    RandomState replay = game_random;
-    draw_scene();
-    EXPECT_EQ(game.state, CRASHED | ARMED);
+    random_seed(&game.random, 4242);
+    RandomState replay = game.random;
+    EXPECT_TRUE(draw_scene(game, game.random));
+    EXPECT_EQ(game.state, CRASHED); // the shell arms the next run
     EXPECT_EQ(fake::count("glRotatef"), BURST_RAYS);
     for (const fake::Call& call : fake::calls)
         if (call.name == "glRotatef") {
@@ -479,19 +480,40 @@ TEST_F(Scene, CrashFrameDrawsABurstFromSevenHundredTwentyDrawsAndArms)
     const std::vector<Primitive> prims = primitives();
     ASSERT_EQ(prims.size(), 92u + 288u + 3u + 360u);
     expect_burst(prims, rays, 0.5f);
-    EXPECT_EQ(game_random, replay); // exactly 720 draws were taken
+    EXPECT_EQ(game.random, replay); // exactly 720 draws were taken
+}
+
+// A frame drawn from a copy of the sequence, as a watcher of a game would draw it, shows
+// the same burst and leaves the game exactly as it was, its own sequence included.
+TEST_F(Scene, ABurstDrawnFromACopyLeavesTheGameUntouched)
+{
+    game.state = CRASHED;
+    game.score = 250;
+    game.trail[0] = 0.5f;
+    random_seed(&game.random, 4242);
+    const Game before = game;
+
+    RandomState watched = game.random;
+    EXPECT_TRUE(draw_scene(game, watched));
+    EXPECT_EQ(std::memcmp(static_cast<const GameState*>(&before),
+                          static_cast<const GameState*>(&game), sizeof(GameState)),
+              0);
+    EXPECT_EQ(game.random, before.random);
+    RandomState replay = before.random;
+    expect_burst(primitives(), replay_burst(&replay), 0.5f);
+    EXPECT_EQ(watched, replay);
 }
 
 TEST_F(Scene, EveryRedisplayAfterTheCrashDrawsANewBurst)
 {
     game.state = CRASHED | ARMED;
     game.trail[0] = -1.4f; // crashed below the window: only the rays' tips show
-    random_seed(&game_random, 99);
-    RandomState replay = game_random;
-    draw_scene();
+    random_seed(&game.random, 99);
+    RandomState replay = game.random;
+    EXPECT_TRUE(draw_scene(game, game.random));
     const std::vector<Primitive> first = primitives();
     fake::reset();
-    draw_scene();
+    EXPECT_TRUE(draw_scene(game, game.random));
     EXPECT_EQ(game.state, CRASHED | ARMED);
 
     const std::vector<Ray> first_rays = replay_burst(&replay);
@@ -510,11 +532,11 @@ TEST_F(Scene, EveryStateLeavesTheMatrixStackAtOneIdentity)
 {
     for (const int state : {0, ARMED, RUNNING, CRASHED, CRASHED | ARMED}) {
         SCOPED_TRACE(state);
-        fake::reset_with_game();
+        fake::reset_with_game(game);
         game.state = state;
         game.score = 150;
         game.trail[0] = 0.3f;
-        draw_scene();
+        draw_scene(game, game.random);
         EXPECT_EQ(fake::matrix_depth(), 1);
         EXPECT_TRUE(is_identity(fake::matrix()));
         EXPECT_EQ(fake::count("stack underflow"), 0);
@@ -541,7 +563,7 @@ TEST(FrameHeap, RunningAndCrashFramesAllocateNothing)
 {
     for (const int state : {RUNNING, CRASHED}) {
         SCOPED_TRACE(state);
-        fake::reset_with_game();
+        fake::reset_with_game(game);
         game.state = state;
         game.score = 4294967295u;
         game.high_score = 4294967295u;

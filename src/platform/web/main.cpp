@@ -11,7 +11,6 @@
 #include "app/shell.h"
 #include "app/window.h"
 #include "game/random.h"
-#include "game/run.h"
 
 namespace {
 
@@ -55,7 +54,7 @@ void seed_from_page()
     std::uint64_t seed = 1;
     char text[SEED_TEXT_SIZE] = "";
     if (page_seed_text(text, sizeof text) == 1 && parse_seed(text, &seed)) {
-        random_seed(&game_random, static_cast<std::uint32_t>(seed));
+        random_seed(&game.random, static_cast<std::uint32_t>(seed));
         return;
     }
     if (text[0] != '\0')
@@ -64,7 +63,7 @@ void seed_from_page()
     std::uint32_t words[2];
     browser_random_seed(words);
     seed = (static_cast<std::uint64_t>(words[1]) << 32) | words[0];
-    random_seed(&game_random, static_cast<std::uint32_t>(seed));
+    random_seed(&game.random, static_cast<std::uint32_t>(seed));
 }
 
 } // namespace
@@ -76,7 +75,7 @@ int main()
     int argc = 1;
     open_window(&argc, argv);
     seed_from_page();
-    start_game();
+    open_title_screen();
     glutMainLoop();
     return 0;
 }

@@ -9,7 +9,7 @@
 
 #include <emscripten/emscripten.h>
 
-#include "game/hooks.h"
+#include "app/hooks.h"
 #include "game/state.h"
 #include "store/high_score.h"
 
@@ -71,7 +71,7 @@ std::uint32_t parse(const char* text)
 
 } // namespace
 
-void sync_high_score()
+void sync_high_score(GameState& game)
 {
     game.high_score = std::max(game.score, game.high_score);
     if (memory_only)
