@@ -1,4 +1,4 @@
-// The one record of everything the game knows, and the game's constants.
+// The record of everything a game knows, with its random sequence, and the game's constants.
 //
 // Units: heights, accel and velocity are in screen units, the window spanning -1 (bottom)
 // to +1 (top) whatever its size in pixels; time is counted in ticks of TICK_MS.
