@@ -5,9 +5,8 @@
 //
 // The stored long run and its digest were made with
 //   build/tests/sim/sim-bot 8 36000 > tests/sim/long.script
-//   tests/sim/check-trace summary build/skarvolt-sim 8 tests/sim/long.script > digest
-// and digest then moved to tests/sim/long.digest. A changed digest wants the reference
-// model's agreement (check-trace reference) before it is stored again.
+// and its digest by tools/regen-traces. A changed digest wants the reference model's
+// agreement (check-trace reference) before it is stored again.
 //
 // It flies the game's own code as the simulator flies it. Before every tick it tries
 // both buttons, each followed by a simple pilot for a while, on copies of the game, and
@@ -167,8 +166,9 @@ int main(int argc, char** argv)
     }
 
     std::printf("# A run kept alive for %llu ticks with seed %llu (made by tests/sim/bot.cpp),\n"
-                "# then let fall, shown crashed, and one more held run.\npress\n",
-                static_cast<unsigned long long>(goal), static_cast<unsigned long long>(seed));
+                "# then let fall, shown crashed, and one more held run.\nseed %llu\npress\n",
+                static_cast<unsigned long long>(goal), static_cast<unsigned long long>(seed),
+                static_cast<unsigned long long>(seed));
     std::uint64_t run = 0;
     for (std::uint64_t i = 0; i < goal; ++i) {
         if (i > 0 && held[i] != held[i - 1]) {

@@ -3,6 +3,8 @@
 
 usage: reference.py [--seed N] SCRIPT
 
+A first event `seed N` in SCRIPT chooses the seed as it does for skarvolt-sim.
+
 Flies the game's rules from scratch, with its own single-precision rounding and its own
 copy of the C library's random() (the additive feedback generator of glibc), and prints
 the trace that skarvolt-sim should print for SCRIPT. It shares no code with the game, so
@@ -114,7 +116,9 @@ def main(argv):
         words = line.split('#')[0].split()
         if not words:
             continue
-        if words[0] in ('press', 'release'):
+        if words[0] == 'seed':
+            game.random = Random(int(words[1]))
+        elif words[0] in ('press', 'release'):
             game.mouse(words[0] == 'press')
         elif words[0] == 'frame':
             game.frame()
