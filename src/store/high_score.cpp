@@ -327,7 +327,8 @@ Pass merge_once(GameState& game, bool* missing_reported, long long deadline)
         remove_stale_temp(target);
 
     std::uint32_t stored = 0;
-    if (!read_stored_score(fd, &stored)) {
+    bool score_text = false;
+    if (!read_stored_score(fd, &stored, &score_text)) {
         // Whatever it holds may be the best score: never write over it.
         std::perror(path);
         close(fd);
@@ -335,6 +336,14 @@ Pass merge_once(GameState& game, bool* missing_reported, long long deadline)
     }
     game.high_score = std::max(stored, game.high_score);
     if (stored == game.high_score) {
+        close(fd);
+        return Pass::DONE;
+    }
+
+    if (!score_text) {
+        // A link or a swapped file may lead anywhere the player can write (another
+        // player's keys, a password file): only a score file is ever written over.
+        std::fprintf(stderr, "%s: not a score file\n", path);
         close(fd);
         return Pass::DONE;
     }
@@ -390,13 +399,7 @@ void build_score_path(GameState& game)
         std::strcpy(game.score_path, SCORE_FILE_NAME);
 }
 
-std::uint32_t parse_stored_score(const char* text)
-{
-    const long value = std::strtol(text, nullptr, 10);
-    return static_cast<std::uint32_t>(static_cast<unsigned long>(value));
-}
-
-bool read_stored_score(int fd, std::uint32_t* value)
+bool read_stored_score(int fd, std::uint32_t* value, bool* score_text)
 {
     char text[SCORE_READ_MAX + 1];
     std::size_t stored = 0;
@@ -412,6 +415,8 @@ bool read_stored_score(int fd, std::uint32_t* value)
     }
     text[stored] = '\0';
     *value = parse_stored_score(text);
+    if (score_text)
+        *score_text = holds_score_text(text, stored);
     return true;
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "game/stored_score.h"
+
 #include "app/hooks.h"
 #include "game/state.h"
 
@@ -20,13 +22,11 @@ void build_score_path(GameState& game);
 // turns through a lock on the file. A file that cannot be read (not a regular file, a
 // read error) is reported in one line and never written.
 
-// The number that a stored text stands for: strtol's reading in base 10, reduced to its
-// low 32 bits, so "-1" reads as 4294967295.
-std::uint32_t parse_stored_score(const char* text);
-
 // Reads at most SCORE_READ_MAX characters from the descriptor and parses them into
-// value; false when the reading fails, which is not the same as an empty file.
-bool read_stored_score(int fd, std::uint32_t* value);
+// value (parse_stored_score); false when the reading fails, which is not the same as an
+// empty file. *score_text, when asked for, says whether what was read is what a score
+// file holds (holds_score_text), so that the file may be written over.
+bool read_stored_score(int fd, std::uint32_t* value, bool* score_text = nullptr);
 
 // Opens /dev/null on any of the standard descriptors 0, 1 and 2 that is closed, so that
 // a file or connection opened later cannot take its place and receive the game's

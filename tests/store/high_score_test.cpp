@@ -138,7 +138,7 @@ TEST(HighScoreMerge, RewritesExactlyWhenTheFilesNumberIsBeaten)
         {"file deleted while playing: memory's best is saved", nullptr, 3, 50, 50, "50\n"},
         {"score beats the file", "40\n", 45, 40, 45, "45\n"},
         {"memory beats the file", "10\n", 5, 30, 30, "30\n"},
-        {"beaten file loses its extra text", "45 best\nmore\n", 46, 45, 46, "46\n"},
+        {"beaten file in a score file's shape", " \t+40 \n\n", 46, 40, 46, "46\n"},
         {"empty file is rewritten", "", 3, 0, 3, "3\n"},
         {"score below the file", "100\n", 45, 100, 100, nullptr},
         {"score equal to the file", "45\n", 45, 45, 45, nullptr},
@@ -168,6 +168,37 @@ TEST(HighScoreMerge, RewritesExactlyWhenTheFilesNumberIsBeaten)
             EXPECT_EQ(status(path).st_ino, inode);
         }
         EXPECT_EQ(list_dir(dir.path), ".skarvolt"); // no temporary file is left behind
+    }
+}
+
+// A path may lead to any file the player can write (a link to another player's keys, a
+// password file): only what a score file holds is ever written over, however it is beaten.
+TEST(HighScoreWrite, WhatIsNotAScoreFileIsNeverWrittenOver)
+{
+    const std::string not_scores[] = {
+        "45 best\nmore\n",
+        "best: 50\n",
+        "root:x:0:0:root:/root:/bin/bash\n",
+        "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIG player@host\n",
+        std::string("\x01\xff\xfe\x80" "99\n", 7),
+        std::string("12\0" "34\n", 6),
+        "-\n",
+        "+-5\n",
+        "7\n8\n",
+    };
+    for (const std::string& content : not_scores) {
+        SCOPED_TRACE(content);
+        ScratchDir dir;
+        const std::string path = dir / ".skarvolt";
+        write_file(path, content);
+        age(path, OLD_TIME);
+
+        const SyncResult r = sync_here(path, 4000000000u, 0);
+        EXPECT_EQ(r.high_score, 4000000000u); // the best is kept in memory
+        EXPECT_EQ(r.err, path + ": not a score file\n");
+        EXPECT_EQ(read_file(path), content);
+        EXPECT_EQ(status(path).st_mtime, OLD_TIME);
+        EXPECT_EQ(list_dir(dir.path), ".skarvolt");
     }
 }
 

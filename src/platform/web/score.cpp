@@ -11,6 +11,7 @@
 
 #include "app/hooks.h"
 #include "game/state.h"
+#include "game/stored_score.h"
 #include "store/high_score.h"
 
 namespace {
@@ -61,14 +62,6 @@ void keep_in_memory()
     console_warn(line);
 }
 
-// The number a stored text stands for, read as the desktop reads its file: a decimal
-// number in 64 bits, reduced to its low 32.
-std::uint32_t parse(const char* text)
-{
-    const long long value = std::strtoll(text, nullptr, 10);
-    return static_cast<std::uint32_t>(static_cast<unsigned long long>(value));
-}
-
 } // namespace
 
 void sync_high_score(GameState& game)
@@ -83,7 +76,7 @@ void sync_high_score(GameState& game)
         keep_in_memory();
         return;
     }
-    const std::uint32_t stored = found == PRESENT ? parse(text) : 0;
+    const std::uint32_t stored = found == PRESENT ? parse_stored_score(text) : 0;
     game.high_score = std::max(stored, game.high_score);
     if (stored == game.high_score)
         return;
