@@ -1,7 +1,7 @@
 # What the build needs and what it can do without.
 #
-# The game needs freeglut and OpenGL; without them the configure step stops with one line
-# that names the package. The test tools are each used when they are installed and
+# The game needs freeglut, OpenGL and Xlib (which freeglut's package brings); without them
+# the configure step stops with one line that names the package. The test tools are each used when they are installed and
 # actually link here, and otherwise skipped with one line saying what was skipped and
 # which package brings it (tools/test-all installs them all). A working check is
 # remembered; a failed one is tried again at the next configure, so installing the
@@ -11,7 +11,8 @@ include(CheckCXXSourceCompiles)
 
 find_package(OpenGL QUIET)
 find_package(GLUT QUIET)
-if(NOT OPENGL_FOUND OR NOT GLUT_FOUND)
+find_package(X11 QUIET)
+if(NOT OPENGL_FOUND OR NOT GLUT_FOUND OR NOT X11_FOUND)
   message(FATAL_ERROR "freeglut and OpenGL are missing: install the package freeglut3-dev")
 endif()
 
@@ -75,7 +76,6 @@ endif()
 set(SKARVOLT_HAVE_NSS_WRAPPER OFF)
 set(SKARVOLT_HAVE_E2E OFF)
 if(SKARVOLT_HAVE_GTEST)
-  find_package(X11 QUIET)
   skarvolt_test_tool(SKARVOLT_HAVE_XTEST SKARVOLT_XTEST_LINKS
     "#include <X11/extensions/XTest.h>\nint main() { return XTestFakeButtonEvent(nullptr, 1, 1, 0) ? 0 : 1; }"
     "End-to-end tests skipped: XTest does not link here (package libxtst-dev)"

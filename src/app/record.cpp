@@ -6,7 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <csignal>
+
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +27,8 @@ struct Recording {
     int fd = -1;
     const char* path = nullptr;
     bool created = false;          // the file did not exist before
-    bool written = false;          // something reached the file
+    bool written = false;          // the file was emptied for this recording
+    off_t size = 0;                // what the file holds of it: whole lines only
     std::uint32_t counted = 0;     // game.score when the last tick was accounted for
     std::size_t used = 0;
     char buffer[4096];
@@ -31,20 +36,79 @@ struct Recording {
 
 Recording rec;
 
+// The signals that end a game from outside (Ctrl-C, kill, a closed terminal). Their
+// handler finishes the recording itself, so they wait while the recording changes.
+constexpr int QUIT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+sigset_t quit_signals;
+
+// Set while the handler of a quit signal runs: what it calls must then keep to calls that
+// are safe inside a signal handler.
+volatile std::sig_atomic_t in_signal_handler = 0;
+
+// Holds the quit signals back for as long as it lives, while a recording is made.
+class QuitSignalsWait {
+public:
+    QuitSignalsWait() : held_(rec.fd >= 0)
+    {
+        if (held_)
+            sigprocmask(SIG_BLOCK, &quit_signals, &old_);
+    }
+    ~QuitSignalsWait()
+    {
+        if (held_)
+            sigprocmask(SIG_SETMASK, &old_, nullptr);
+    }
+    QuitSignalsWait(const QuitSignalsWait&) = delete;
+    QuitSignalsWait& operator=(const QuitSignalsWait&) = delete;
+
+private:
+    bool held_;
+    sigset_t old_{};
+};
+
+void say(const char* text)
+{
+    [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
+}
+
+// The system's text for an error; inside a signal handler, where strerror may not be
+// called, its number.
+const char* error_text(int error, char (&room)[24])
+{
+    if (!in_signal_handler)
+        return std::strerror(error);
+    std::memcpy(room, "error ", 6);
+    *std::to_chars(room + 6, room + sizeof room - 1, error).ptr = '\0';
+    return room;
+}
+
+// Ends the recording after one line on standard error; only calls that are safe in a
+// signal handler.
 void stop(const char* what)
 {
-    std::fprintf(stderr, "skarvolt: cannot record to %s: %s\n", rec.path, what);
+    say("skarvolt: cannot record to ");
+    say(rec.path);
+    say(": ");
+    say(what);
+    say("\n");
     close(rec.fd);
     rec.fd = -1;
     rec.used = 0;
+    // A file made for this recording that holds nothing of it goes again.
+    if (rec.created && rec.size == 0)
+        unlink(rec.path);
+}
+
+void stop_on_error(int error)
+{
+    char room[24];
+    stop(error_text(error, room));
 }
 
 // Gives up on a file that start_recording could not make ready; one it created goes again.
 bool abandon(const char* what)
 {
     stop(what);
-    if (rec.created)
-        unlink(rec.path);
     return false;
 }
 
@@ -54,26 +118,36 @@ void write_out()
         return;
     // An older recording in the file is emptied only now that the game has started and
     // has something to put in its place.
-    if (!rec.written && ftruncate(rec.fd, 0) != 0) {
-        stop(std::strerror(errno));
-        return;
+    if (!rec.written) {
+        if (ftruncate(rec.fd, 0) != 0) {
+            stop_on_error(errno);
+            return;
+        }
+        rec.written = true;
     }
-    const char* data = rec.buffer;
-    std::size_t left = rec.used;
-    while (left > 0) {
-        const ssize_t n = write(rec.fd, data, left);
+    // The buffer holds whole lines, and the file ends on one.
+    std::size_t done = 0;
+    while (done < rec.used) {
+        const ssize_t n = write(rec.fd, rec.buffer + done, rec.used - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
             // A recording with a gap would replay into a game that was never played, so
-            // nothing more is written after the first failure.
-            stop(n < 0 ? std::strerror(errno) : "nothing written");
+            // nothing more is written after the first failure; and a line cut short (a
+            // full disk) could read as another, valid line ("tick 12" of "tick 123"), so
+            // the file is cut back to the last line that reached it whole.
+            const void* last_end = memrchr(rec.buffer, '\n', done);
+            rec.size += last_end == nullptr
+                ? 0
+                : static_cast<const char*>(last_end) - rec.buffer + 1;
+            [[maybe_unused]] const int cut = ftruncate(rec.fd, rec.size);
+            stop_on_error(error);
             return;
         }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-        rec.written = true;
+        done += static_cast<std::size_t>(n);
     }
+    rec.size += static_cast<off_t>(rec.used);
     rec.used = 0;
 }
 
@@ -103,6 +177,8 @@ void put_line(const char* word, bool with_number, std::uint32_t number)
 // The ticks that ran since the last event, as one line. Ticks run only during a run and
 // each adds one to the score, so the score tells how many there were; a new run starts
 // only with a press, which resets the count.
+// In a quit signal's handler the score may be a tick behind the run, which only ends the
+// recording a tick earlier.
 void put_ticks()
 {
     const std::uint32_t ticks = game.score - rec.counted;
@@ -155,6 +231,9 @@ bool take_record_option(int* argc, char** argv, const char** path)
 
 bool start_recording(const char* path)
 {
+    sigemptyset(&quit_signals);
+    for (const int signal_number : QUIT_SIGNALS)
+        sigaddset(&quit_signals, signal_number);
     rec = Recording{};
     rec.path = path;
     // What is there and is no regular file (a device, a FIFO, a directory, or a link to
@@ -179,6 +258,17 @@ bool start_recording(const char* path)
         return abandon(std::strerror(errno));
     if (!S_ISREG(st.st_mode))
         return abandon("not a regular file");
+    // One game to a file: two would interleave their lines into a session that nobody
+    // played. The lock lasts as long as the file is open. A file system without locks
+    // still records.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        // Not removed, even if this game made it: the game that holds it uses it.
+        std::fprintf(stderr, "skarvolt: cannot record to %s: another game is recording to it\n",
+                     path);
+        close(fd);
+        rec.fd = -1;
+        return false;
+    }
     // Kept clear of standard input, output and error, should one of them be closed: the
     // game's messages must not land in the recording.
     if (fd <= STDERR_FILENO) {
@@ -193,12 +283,14 @@ bool start_recording(const char* path)
 
 void record_seed(std::uint32_t seed)
 {
+    const QuitSignalsWait wait;
     put_line("seed", true, seed);
     write_out();
 }
 
 void record_input(const char* word, void (*verb)())
 {
+    const QuitSignalsWait wait;
     put_ticks();
     put_line(word, false, 0);
     verb();
@@ -207,12 +299,17 @@ void record_input(const char* word, void (*verb)())
 
 void record_crash_frame()
 {
+    const QuitSignalsWait wait;
     put_ticks();
     put_line("frame", false, 0);
     write_out();
 }
 
-void finish_recording()
+namespace {
+
+// The end of a recording, by the game or by a quit signal's handler: only calls that are
+// safe in a signal handler.
+void finish()
 {
     if (rec.fd < 0)
         return;
@@ -226,4 +323,42 @@ void finish_recording()
     // and a file that was there keeps what it held.
     if (rec.created && !rec.written)
         unlink(rec.path);
+}
+
+// Finishes the recording, then lets the signal end the game as it would have.
+void on_quit_signal(int signal_number)
+{
+    in_signal_handler = 1;
+    finish();
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigaction(signal_number, &fallback, nullptr);
+    raise(signal_number);
+    sigset_t just_this;
+    sigemptyset(&just_this);
+    sigaddset(&just_this, signal_number);
+    sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+}
+
+} // namespace
+
+void finish_recording()
+{
+    const QuitSignalsWait wait;
+    finish();
+}
+
+void finish_recording_on_quit_signals()
+{
+    struct sigaction action {};
+    action.sa_handler = on_quit_signal;
+    // Every quit signal waits while the handler of another runs.
+    action.sa_mask = quit_signals;
+    for (const int signal_number : QUIT_SIGNALS) {
+        // A signal the game was started to ignore (nohup, a background job) stays ignored.
+        struct sigaction before {};
+        if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
+        sigaction(signal_number, &action, nullptr);
+    }
 }

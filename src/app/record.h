@@ -15,11 +15,12 @@ inline constexpr int EXIT_BAD_RECORD = 2;
 // standard error, when --record has no file or comes twice.
 bool take_record_option(int* argc, char** argv, const char** path);
 
-// Opens, or creates, the file at path for the recording; a file that was there is emptied
-// when the first line is written. Never blocks, and never opens what is not a regular
-// file (a link is followed to a regular file only). False, after one line on standard
-// error naming the file, when it cannot be had. The path is kept, not copied: it must
-// last until finish_recording (the command line's does).
+// Opens, or creates, the file at path for the recording, and locks it for the session: a
+// file that another game records to is refused. A file that was there is emptied when the
+// first line is written. Never blocks, and never opens what is not a regular file (a link
+// is followed to a regular file only). False, after one line on standard error naming the
+// file, when it cannot be had. The path is kept, not copied: it must last until
+// finish_recording (the command line's does).
 bool start_recording(const char* path);
 
 // The seed as the random generator took it: the first line of the recording.
@@ -34,5 +35,12 @@ void record_input(const char* word, void (*verb)());
 void record_crash_frame();
 
 // Writes out the rest, the ticks of a run in progress included, and closes the file.
-// Called on the way out; a file that never got its first line is removed again.
+// Called on the way out; a file that never got its first line is removed again. The file
+// always ends on a whole line: a write that fails (a full disk) ends the recording, after
+// one line on standard error, with the file cut back to its last whole line.
 void finish_recording();
+
+// From now on SIGINT, SIGTERM and SIGHUP finish the recording before they end the game
+// (by that signal, as without a recording). Signals that the game was started to ignore
+// stay ignored.
+void finish_recording_on_quit_signals();

@@ -16,7 +16,8 @@ namespace {
 constexpr char USAGE[] =
     "usage: skarvolt-sim [--seed N] [SCRIPT]\n"
     "Replays SCRIPT (standard input when absent or \"-\") through the game, without a window.\n"
-    "  --seed N      seed of the random generator, 0 to 18446744073709551615 (default 1)\n"
+    "  --seed N      seed of the random generator, 0 to 18446744073709551615 (default 1);\n"
+    "                once only\n"
     "  -v, --version print the version\n"
     "  -h, --help    print this summary\n"
     "  --            the next argument is the script, even if it begins with \"-\"\n"
@@ -73,14 +74,17 @@ int main(int argc, char** argv)
         } else if (std::strcmp(arg, "-v") == 0 || std::strcmp(arg, "--version") == 0) {
             std::printf("Skarvolt %s\n", VERSION);
             return 0;
-        } else if (std::strcmp(arg, "--seed") == 0) {
+        } else if (std::strcmp(arg, "--seed") == 0 || std::strncmp(arg, "--seed=", 7) == 0) {
+            // A second seed would silently win over the first: which one was meant?
+            if (seed_chosen)
+                return bad_usage("--seed given twice", "");
             seed_chosen = true;
-            if (i + 1 == argc)
+            if (arg[6] == '=')
+                seed_text = arg + 7;
+            else if (i + 1 == argc)
                 return bad_usage("--seed needs a number", "");
-            seed_text = argv[++i];
-        } else if (std::strncmp(arg, "--seed=", 7) == 0) {
-            seed_chosen = true;
-            seed_text = arg + 7;
+            else
+                seed_text = argv[++i];
         } else {
             return bad_usage("unknown option: ", arg);
         }

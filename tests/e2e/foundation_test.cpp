@@ -107,11 +107,42 @@ TEST(Window, SizeAndTitle)
     }
 }
 
-// The run is under way once the trail shows: nothing green is drawn before.
-bool run_shown(const e2e::Image& image)
+// A window size that the GL driver cannot take (it crashes), or that the window system
+// refuses (with a raw protocol error), is said in one line before any window opens: the
+// game is started without a display, where an accepted value ends in GLUT's own complaint
+// about it instead.
+TEST(Window, GeometryIsCheckedBeforeTheWindowOpens)
 {
-    return e2e::count_pixels(image, 0, 0, image.width, image.height,
-                             [](e2e::Rgb c) { return c == e2e::GREEN; }) > 0;
+    const std::string error = "skarvolt: -geometry takes WIDTHxHEIGHT, each from 1 to 16384, "
+                              "and may add a position +X+Y\n";
+    const std::vector<std::vector<std::string>> refused{
+        {"-geometry", "32767x32767"}, {"-geometry", "0x0"},   {"-geometry", "abc"},
+        {"-geometry", "16385x300"},   {"-geometry", "400x0"}, {"-geometry", "-1x300"},
+        {"-geometry", "400x300+5"},   {"-geometry", ""},      {"-geometry", "400x300 "},
+        {"-geometry", "99999999999999999999x1"},
+        {"-geometry", "640x480", "-geometry", "0x0"}, // every one counts
+        {"-geometry"},
+    };
+    const std::vector<std::vector<std::string>> accepted{
+        {"-geometry", "16384x16384"}, {"-geometry", "1x1"},   {"-geometry", "=640X480+10-20"},
+        {"-geometry", "+10+20"},      {"-geometry", "640"},   {"-geometry", "x480"},
+        {"-display", "-geometry"}, // the display's name, not the option
+    };
+    for (const bool good : {false, true})
+        for (const auto& args : good ? accepted : refused) {
+            SCOPED_TRACE(testing::PrintToString(args));
+            Sandbox box;
+            Game game(box, {.args = args}); // no DISPLAY
+            const auto status = game.wait_exit();
+            ASSERT_TRUE(status);
+            if (good) {
+                EXPECT_NE(game.err().find("failed to open display"), std::string::npos)
+                    << game.err();
+            } else {
+                EXPECT_TRUE(status->exited && status->code == 2) << *status;
+                EXPECT_EQ(game.err(), error);
+            }
+        }
 }
 
 TEST(QuitKeys, EndTheGameWithStatusZeroOnTitleScreenAndDuringARun)
@@ -126,7 +157,7 @@ TEST(QuitKeys, EndTheGameWithStatusZeroOnTitleScreenAndDuringARun)
             const Window w = game.window();
             if (during_run) {
                 x.press(200, 150);
-                x.wait_for_image(w, run_shown);
+                x.wait_for_image(w, e2e::shows_run);
             }
             x.key(key);
             const auto status = game.wait_exit();
@@ -153,7 +184,7 @@ TEST(QuitKeys, OtherKeysChangeNothing)
     x.redraw(w);
     EXPECT_EQ(x.settled_image(w), title);
     x.press(200, 150);
-    x.wait_for_image(w, run_shown);
+    x.wait_for_image(w, e2e::shows_run);
     x.key("q");
     const auto status = game.wait_exit();
     ASSERT_TRUE(status);

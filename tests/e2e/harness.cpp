@@ -324,6 +324,12 @@ void XServer::focus(Window w)
     XSync(dpy_, False);
 }
 
+void XServer::destroy(Window w)
+{
+    XDestroyWindow(dpy_, w);
+    XSync(dpy_, False);
+}
+
 void XServer::redraw(Window w)
 {
     XWindowAttributes attributes{};
@@ -603,6 +609,10 @@ pid_t start(const Launch& launch)
         check_step(test_support::become_user(launch.user->first, launch.user->second));
     for (const int fd : launch.closed)
         ::close(fd);
+    // The game's quit signals act as for a player's game, whatever the test runner
+    // ignores.
+    for (const int quit : {SIGINT, SIGTERM, SIGHUP})
+        ::signal(quit, SIG_DFL);
     ::execve(launch.program.c_str(), argv.data(), envp.data());
     child_fail("exec");
     ::_exit(127);

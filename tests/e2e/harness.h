@@ -97,6 +97,8 @@ public:
     void move(Window w, int x, int y);
     void resize(Window w, int width, int height);
     void focus(Window w);
+    // Destroys the window, as another program may (xdotool windowclose).
+    void destroy(Window w);
     // Gives the window the background UNDRAWN and clears it to that, with an Expose that
     // has the game draw it again; from then on a resize shows UNDRAWN too until the game
     // has drawn the new size.

@@ -66,6 +66,12 @@ bool shows_text(const Image& image)
     return !white_box(image, image.height - OVERLAY_BOX_HEIGHT).empty();
 }
 
+bool shows_run(const Image& image)
+{
+    return count_pixels(image, 0, 0, image.width, image.height,
+                        [](Rgb c) { return c == GREEN; }) > 0;
+}
+
 Image held_run_crash(XServer& x, Game& game, const Sandbox& box)
 {
     const Window w = game.window();

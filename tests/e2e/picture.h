@@ -44,6 +44,9 @@ Box white_box(const Image& image, int first_row = 0);
 // window has been drawn at its current size.
 bool shows_text(const Image& image);
 
+// True once a run is under way: its trail shows, and nothing green is drawn before.
+bool shows_run(const Image& image);
+
 // Pixel row or column whose centre lies nearest to a coordinate of the game's picture
 // (x and y from -1 to 1, y upwards), in a window `size` pixels across.
 inline double pixel_x(double x, int width) { return (x + 1) * width / 2 - 0.5; }

@@ -1,6 +1,6 @@
 // A session recorded with --record: the file that the game writes while it is played,
-// replayed by skarvolt-sim, gives the scores that the game showed and saved; and what
-// cannot be recorded to stops the game before any window opens.
+// replayed by skarvolt-sim, gives the scores that the game showed and saved, however the
+// game ends; and what cannot be recorded to stops the game before any window opens.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +11,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <csignal>
+#include <cstring>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -155,6 +158,85 @@ TEST(Recording, PlayedRunsReplayToTheScoresTheGameShowedAndSaved)
     EXPECT_EQ(played.crashes, shown) << "the recording:\n" << *kept;
     EXPECT_EQ(std::to_string(*std::max_element(shown.begin(), shown.end())) + "\n", saved);
     EXPECT_GT(played.ticks_after_last_crash, 0) << "the run that q ended is in the recording";
+}
+
+// Starts a run and lets go at once: the ship falls for more than half a second before it
+// leaves the window, and the game is still flying that run when the test goes on.
+void start_falling_run(XServer& x, Window w)
+{
+    x.press(200, 150);
+    x.wait_for_image(w, e2e::shows_run);
+    x.release();
+}
+
+// The recording of a game that ended during a run: it keeps that run, which no event had
+// written out yet (the press that started it and the ticks it flew), and replays it
+// without a crash.
+void expect_run_in_progress_kept(const Sandbox& box, const std::string& recording)
+{
+    const std::string kept = test_support::read_file(recording).value_or("(none)");
+    EXPECT_TRUE(kept.starts_with("seed ")) << kept;
+    EXPECT_NE(kept.find("\npress\ntick "), std::string::npos) << kept;
+    EXPECT_TRUE(kept.ends_with("\n")) << kept;
+    const Replay played = replay(box, recording);
+    EXPECT_TRUE(played.crashes.empty()) << kept;
+    EXPECT_GT(played.ticks_after_last_crash, 0) << kept;
+}
+
+// Ctrl-C, kill and a closed terminal end the game by their signal, as for any program,
+// but the recording is finished first. While a game records to a file, a second game
+// asking for it is refused before any window opens, and the first one's recording goes on
+// untouched.
+TEST(Recording, AQuitSignalFinishesTheRecordingAndASecondGameIsRefused)
+{
+    XServer x;
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal_number));
+        Sandbox box;
+        const std::string recording = box.path("session.txt");
+        Game game(box, {.args = {"--record", recording}}, &x);
+        const Window w = game.window();
+        if (signal_number == SIGINT) {
+            Game second(box, {.args = {"--record", recording}}); // no DISPLAY
+            const auto status = second.wait_exit();
+            ASSERT_TRUE(status) << "the second game waits";
+            EXPECT_TRUE(status->exited && status->code == 2) << *status;
+            EXPECT_EQ(second.err(), "skarvolt: cannot record to " + recording +
+                                        ": another game is recording to it\n");
+        }
+        start_falling_run(x, w);
+        ASSERT_EQ(::kill(game.pid(), signal_number), 0);
+        const auto status = game.wait_exit();
+        ASSERT_TRUE(status) << "still running after the signal";
+        EXPECT_TRUE(!status->exited && status->code == signal_number) << *status;
+        expect_run_in_progress_kept(box, recording);
+    }
+}
+
+// A window that another program destroys (xdotool windowclose) ends the game as a
+// closed window does, with status 0 and the recording finished, on the title screen and
+// during a run; it does not leave the game asleep without a window.
+TEST(Recording, AWindowDestroyedByAnotherProgramEndsTheGameAsClosingIt)
+{
+    XServer x;
+    for (const bool during_run : {false, true}) {
+        SCOPED_TRACE(during_run ? "during a run" : "on the title screen");
+        Sandbox box;
+        const std::string recording = box.path("session.txt");
+        Game game(box, {.args = {"--record", recording}}, &x);
+        const Window w = game.window();
+        if (during_run)
+            start_falling_run(x, w);
+        x.destroy(w);
+        const auto status = game.wait_exit();
+        ASSERT_TRUE(status) << "still running without its window";
+        EXPECT_TRUE(status->ok()) << *status;
+        EXPECT_EQ(game.err().find("X Error"), std::string::npos) << game.err();
+        if (during_run)
+            expect_run_in_progress_kept(box, recording);
+        else
+            EXPECT_TRUE(test_support::read_file(recording).value_or("").starts_with("seed "));
+    }
 }
 
 // What the game cannot record to is said in one line, and the game ends with status 2

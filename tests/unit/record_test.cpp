@@ -9,7 +9,11 @@
 #include <string>
 
 #include <GL/freeglut.h>
+#include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/record.h"
@@ -158,6 +162,105 @@ TEST_F(RecordingTest, AClosedStandardErrorStaysClosed)
     record_seed(3);
     finish_recording();
     EXPECT_EQ(read_file(session), "seed 3\n");
+}
+
+// Two games recording to one file would interleave their lines into a session that
+// neither played: the second is refused, and the first one's file is left alone.
+TEST_F(RecordingTest, AFileAnotherGameRecordsToIsRefused)
+{
+    const std::string session = path("session");
+    write_file(session, "seed 9\npress\n");
+    const int other = ::open(session.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(start_recording(session.c_str()));
+    record_seed(4);
+    finish_recording();
+    EXPECT_EQ(read_file(session), "seed 9\npress\n");
+
+    // Once the other game is done with it, the file is free again; and a recording holds
+    // it to the end.
+    ::close(other);
+    ASSERT_TRUE(start_recording(session.c_str()));
+    const int next = ::open(session.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(next, 0);
+    EXPECT_NE(::flock(next, LOCK_EX | LOCK_NB), 0);
+    finish_recording();
+    EXPECT_EQ(::flock(next, LOCK_EX | LOCK_NB), 0);
+    ::close(next);
+}
+
+// A disk that fills up in the middle of a line: the recording stops there, and the file
+// is cut back to its last whole line, never left with a line that reads as another
+// ("tick 1" of "tick 10").
+TEST_F(RecordingTest, AFailedWriteLeavesTheFileOnAWholeLine)
+{
+    // A file size limit stands in for the full disk: writes beyond it fail.
+    struct sigaction ignore {}, before {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &before), 0);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+
+    for (const int room : {0, 5, 6, 12, 13}) {
+        SCOPED_TRACE("room after the seed: " + std::to_string(room));
+        fake::reset_with_game(game);
+        const std::string session = path("session-" + std::to_string(room));
+        ASSERT_TRUE(start_recording(session.c_str()));
+        random_seed(&game.random, 2026);
+        record_seed(2026); // "seed 2026\n", 10 bytes
+        open_title_screen();
+        press();
+        ticks(10);
+        release(); // "press\ntick 10\nrelease\n" waits in the buffer
+
+        rlimit small = saved;
+        small.rlim_cur = static_cast<rlim_t>(10 + room);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        finish_recording();
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+
+        const std::string whole = room < 6 ? "" : room < 14 ? "press\n" : "press\ntick 10\n";
+        EXPECT_EQ(read_file(session), "seed 2026\n" + whole);
+    }
+    ::sigaction(SIGXFSZ, &before, nullptr);
+}
+
+// Ctrl-C, kill and a closed terminal end the game by their signal, but only after the
+// recording has its last lines: the ticks of the run in progress. A signal the game was
+// started to ignore stays ignored.
+TEST_F(RecordingTest, AQuitSignalFinishesTheRecordingFirst)
+{
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        for (const bool ignored : {false, true}) {
+            SCOPED_TRACE(std::string(strsignal(signal_number)) + (ignored ? ", ignored" : ""));
+            const std::string session = path("signal-" + std::to_string(signal_number));
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (ignored)
+                    std::signal(signal_number, SIG_IGN);
+                if (!start_recording(session.c_str()))
+                    ::_exit(100);
+                finish_recording_on_quit_signals();
+                random_seed(&game.random, 7);
+                record_seed(7);
+                open_title_screen();
+                press();
+                ticks(5);
+                ::raise(signal_number);
+                ::_exit(101); // only when the signal is ignored
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            if (ignored) {
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 101) << status;
+                EXPECT_EQ(read_file(session), "seed 7\n") << "the run was never finished";
+            } else {
+                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+                EXPECT_EQ(read_file(session), "seed 7\npress\ntick 5\n");
+            }
+        }
 }
 
 } // namespace
