@@ -2,11 +2,10 @@
 
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <csignal>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -37,7 +36,8 @@ struct Recording {
 Recording rec;
 
 // The signals that end a game from outside (Ctrl-C, kill, a closed terminal). Their
-// handler finishes the recording itself, so they wait while the recording changes.
+// handler finishes the recording itself, so they wait while the recording changes. They
+// reach the game's own thread: the GL driver's threads block every signal.
 constexpr int QUIT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 sigset_t quit_signals;
 
@@ -45,26 +45,26 @@ sigset_t quit_signals;
 // are safe inside a signal handler.
 volatile std::sig_atomic_t in_signal_handler = 0;
 
-// Holds the quit signals back for as long as it lives, while a recording is made.
-class QuitSignalsWait {
-public:
-    QuitSignalsWait() : held_(rec.fd >= 0)
-    {
-        if (held_)
-            sigprocmask(SIG_BLOCK, &quit_signals, &old_);
-    }
-    ~QuitSignalsWait()
-    {
-        if (held_)
-            sigprocmask(SIG_SETMASK, &old_, nullptr);
-    }
-    QuitSignalsWait(const QuitSignalsWait&) = delete;
-    QuitSignalsWait& operator=(const QuitSignalsWait&) = delete;
-
-private:
-    bool held_;
-    sigset_t old_{};
+// The quit signals held back while a recording is made, and the mask to restore. (Held
+// and restored by hand: a destructor would cost the programs a dependency on the
+// unwinding library.)
+struct Held {
+    bool held = false;
+    sigset_t old;
 };
+
+Held hold_quit_signals()
+{
+    Held h;
+    h.held = rec.fd >= 0 && pthread_sigmask(SIG_BLOCK, &quit_signals, &h.old) == 0;
+    return h;
+}
+
+void let_quit_signals_in(const Held& h)
+{
+    if (h.held)
+        pthread_sigmask(SIG_SETMASK, &h.old, nullptr);
+}
 
 void say(const char* text)
 {
@@ -283,26 +283,29 @@ bool start_recording(const char* path)
 
 void record_seed(std::uint32_t seed)
 {
-    const QuitSignalsWait wait;
+    const Held held = hold_quit_signals();
     put_line("seed", true, seed);
     write_out();
+    let_quit_signals_in(held);
 }
 
 void record_input(const char* word, void (*verb)())
 {
-    const QuitSignalsWait wait;
+    const Held held = hold_quit_signals();
     put_ticks();
     put_line(word, false, 0);
     verb();
     rec.counted = game.score;
+    let_quit_signals_in(held);
 }
 
 void record_crash_frame()
 {
-    const QuitSignalsWait wait;
+    const Held held = hold_quit_signals();
     put_ticks();
     put_line("frame", false, 0);
     write_out();
+    let_quit_signals_in(held);
 }
 
 namespace {
@@ -337,15 +340,16 @@ void on_quit_signal(int signal_number)
     sigset_t just_this;
     sigemptyset(&just_this);
     sigaddset(&just_this, signal_number);
-    sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
 }
 
 } // namespace
 
 void finish_recording()
 {
-    const QuitSignalsWait wait;
+    const Held held = hold_quit_signals();
     finish();
+    let_quit_signals_in(held);
 }
 
 void finish_recording_on_quit_signals()

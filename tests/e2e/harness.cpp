@@ -330,6 +330,15 @@ void XServer::destroy(Window w)
     XSync(dpy_, False);
 }
 
+void XServer::set_mapped(Window w, bool mapped)
+{
+    if (mapped)
+        XMapWindow(dpy_, w);
+    else
+        XUnmapWindow(dpy_, w);
+    XSync(dpy_, False);
+}
+
 void XServer::redraw(Window w)
 {
     XWindowAttributes attributes{};

@@ -99,6 +99,8 @@ public:
     void focus(Window w);
     // Destroys the window, as another program may (xdotool windowclose).
     void destroy(Window w);
+    // Unmaps or maps the window again, as a window manager iconifies and restores it.
+    void set_mapped(Window w, bool mapped);
     // Gives the window the background UNDRAWN and clears it to that, with an Expose that
     // has the game draw it again; from then on a resize shows UNDRAWN too until the game
     // has drawn the new size.
