@@ -75,5 +75,8 @@ struct GameState {
 // games never touch each other, and a copy is a snapshot that flies on exactly as the
 // original would.
 struct Game : GameState {
+    // Every game starts as a program's one game does, all zero, wherever it is made: a
+    // local or member Game would otherwise begin with whatever its memory held.
+    Game() : GameState{} {}
     RandomState random = random_seeded(1); // until the shell seeds it
 };
