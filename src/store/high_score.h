@@ -3,10 +3,9 @@
 
 #include <cstdint>
 
-#include "game/stored_score.h"
-
 #include "app/hooks.h"
 #include "game/state.h"
+#include "game/stored_score.h"
 
 inline constexpr char SCORE_FILE_NAME[] = ".skarvolt";
 // Only this many characters of the file are ever read.
@@ -20,7 +19,8 @@ void build_score_path(GameState& game);
 // the high score in memory and the file's number into game.high_score, and rewrites the
 // file when the merged value beats the file's number. Games that crash together take
 // turns through a lock on the file. A file that cannot be read (not a regular file, a
-// read error) is reported in one line and never written.
+// read error), or that holds anything but a number, is reported in one line and never
+// written.
 
 // Reads at most SCORE_READ_MAX characters from the descriptor and parses them into
 // value (parse_stored_score); false when the reading fails, which is not the same as an
