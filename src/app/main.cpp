@@ -93,9 +93,10 @@ Window x_window = None;
 XErrorHandler default_x_error = nullptr;
 bool window_gone = false;
 
-// Another program may destroy the game's window (xdotool windowclose); GLUT then neither ends the game nor says anything, and the game would sleep
-// on without a window. It ends as when the window is closed: GLUT's main loop ends, and
-// so the game, with status 0 and its recording finished.
+// Another program may destroy the game's window (xdotool windowclose); GLUT then neither
+// ends the game nor says anything, and the game would sleep on without a window. It ends
+// as when the window is closed: GLUT's main loop ends, and so the game, with status 0 and
+// its recording finished.
 void end_without_window()
 {
     if (window_gone)
