@@ -27,8 +27,3 @@ std::uint32_t parse_stored_score(const char* text);
 // Reads at most SCORE_READ_MAX characters from the descriptor and parses them into
 // value; false when the reading fails, which is not the same as an empty file.
 bool read_stored_score(int fd, std::uint32_t* value);
-
-// Opens /dev/null on any of the standard descriptors 0, 1 and 2 that is closed, so that
-// a file or connection opened later cannot take its place and receive the game's
-// messages. Called first thing after the version option is answered.
-void open_standard_descriptors();
