@@ -8,6 +8,7 @@
 
 #include "app/record.h"
 #include "app/shell.h"
+#include "app/startup.h"
 #include "app/window.h"
 #include "store/high_score.h"
 #include "version.h"

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/decimal.h"
 #include "app/hooks.h"
 #include "app/shell.h"
 #include "game/pace.h"
@@ -140,23 +141,6 @@ void put_escaped(const char* text, std::FILE* stream)
         escape_byte(static_cast<unsigned char>(*text), piece);
         std::fputs(piece, stream);
     }
-}
-
-bool parse_count(const char* text, std::uint64_t* value)
-{
-    if (*text == '\0')
-        return false;
-    std::uint64_t n = 0;
-    for (; *text != '\0'; ++text) {
-        if (*text < '0' || *text > '9')
-            return false;
-        const unsigned digit = static_cast<unsigned>(*text - '0');
-        if (n > (UINT64_MAX - digit) / 10)
-            return false;
-        n = n * 10 + digit;
-    }
-    *value = n;
-    return true;
 }
 
 namespace {

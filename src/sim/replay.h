@@ -38,9 +38,6 @@ struct ReplayOptions {
 // messages never hand a script's bytes to the terminal.
 void put_escaped(const char* text, std::FILE* stream);
 
-// An unsigned decimal of up to 64 bits: digits only, no sign, no blanks, not empty.
-bool parse_count(const char* text, std::uint64_t* value);
-
 // The game as it stands after start-up: seeded as the game seeds itself, window of the
 // game's size, ARMED, high score 0, no tick pending.
 void start_replay(SimGame& sim, std::uint64_t seed);

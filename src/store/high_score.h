@@ -28,7 +28,3 @@ void build_score_path(GameState& game);
 // file holds (holds_score_text), so that the file may be written over.
 bool read_stored_score(int fd, std::uint32_t* value, bool* score_text = nullptr);
 
-// Opens /dev/null on any of the standard descriptors 0, 1 and 2 that is closed, so that
-// a file or connection opened later cannot take its place and receive the game's
-// messages. Called first thing after the version option is answered.
-void open_standard_descriptors();

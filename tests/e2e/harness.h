@@ -74,7 +74,10 @@ struct Geometry {
 };
 
 // A private Xvfb. It picks a free display number itself (-displayfd), so servers of
-// tests running in parallel never collide; it is ready when the number arrives.
+// tests running in parallel never collide; it is ready when the number arrives. It is
+// started as the tools start theirs (tools/lib/xvfb.bash), but from here: each test case
+// owns its server for as long as the object lives, and the server dies with the test
+// process even when the test is killed, which a wrapping script could not promise.
 class XServer {
 public:
     explicit XServer(int width = 1024, int height = 768);

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/decimal.h"
 #include "game/rules.h"
 #include "game/run.h"
 #include "game/state.h"

@@ -18,16 +18,28 @@ def f32(x):
     return struct.unpack('f', struct.pack('f', x))[0]
 
 
+def signed(n):
+    n &= 0xFFFFFFFF
+    return n - (1 << 32) if n >= 1 << 31 else n
+
+
 class Random:
     """glibc's random() after srandom(seed), its default state of 31 words."""
 
     def __init__(self, seed):
         seed &= 0xFFFFFFFF
-        r = [seed if seed else 1]
+        # The seed is unsigned, but the first word works on it as a signed 32-bit int: a
+        # seed of 2^31 or more starts the Lehmer sequence from a negative number, with C's
+        # division, which truncates towards zero.
+        word = signed(seed if seed else 1)
+        r = [word & 0xFFFFFFFF]
         for i in range(1, 31):
-            hi, lo = divmod(r[i - 1], 127773)
+            hi = abs(word) // 127773 * (1 if word >= 0 else -1)
+            lo = word - hi * 127773
             word = 16807 * lo - 2836 * hi
-            r.append(word + 2147483647 if word < 0 else word)
+            if word < 0:
+                word += 2147483647
+            r.append(word)
         self.r = r + r[:3]  # the last 34 words; the feedback reads 31 and 3 back
         for _ in range(310):
             self.draw()
@@ -47,11 +59,6 @@ def half_gap(n):
     if n <= 0:
         return 1.0
     return f32(f32(0.2) + f32(4000.0 / f32(float(n) + 5000.0)))
-
-
-def signed(n):
-    n &= 0xFFFFFFFF
-    return n - (1 << 32) if n >= 1 << 31 else n
 
 
 class Game:

@@ -277,24 +277,35 @@ try {
             dumpConsole(page);
     }
 
-    // The seed is narrowed to 32 bits as on the desktop: 2^32 + 1 flies the tunnel of 1.
-    // A seed that is not a number is said to be wrong, and a random tunnel is flown.
+    // The seed is read as the simulator reads it, zeros leading it as long as a script's
+    // line, then narrowed to 32 bits as on the desktop: 2^32 + 1 flies the tunnel of 1.
+    // A seed that is not a number is said to be wrong, on the page and in the console,
+    // and a random tunnel is flown.
     {
         const page = await openPage(browser);
-        await page.goto(`${base}?seed=4294967297`);
+        const seedNote = () => page.$eval('#seed-problem', note => note.hidden ? '' : note.textContent);
+        const padded = '0'.repeat(255 - 10) + '4294967297';
+        await page.goto(`${base}?seed=${padded}`);
         await settled(page);
+        check(await seedNote() === '', 'a seed of 255 characters leaves the page without a note');
         await holdToCrash(page);
         check(agreement(await canvasPicture(page), crashOfSeed1, 0) === 1,
-              'the seed 4294967297 gives the crash picture of the seed 1');
-        await page.goto(`${base}?seed=-1`);
-        await settled(page);
-        check(page.consoleLines.some(line => line.includes('the seed "-1" is not a whole number')),
-              'the seed -1 is said to be wrong');
-        // Too long to hold whole: wrong, never read as the number its beginning spells.
-        await page.goto(`${base}?seed=${'0'.repeat(32)}1`);
-        await settled(page);
-        check(page.consoleLines.some(line => line.includes(`the seed "${'0'.repeat(31)}" is not a whole number`)),
-              'a seed too long to hold is said to be wrong');
+              'the seed 4294967297 led by zeros to 255 characters gives the crash picture of the seed 1');
+        for (const [query, inConsole, note] of [
+            ['-1', 'the seed "-1" is not a whole number', 'is not a whole number'],
+            ['', 'the seed "" is not a whole number', 'is not a whole number'],
+            ['5%00junk', 'the seed "5\\0junk" holds a NUL character', 'holds a NUL character'],
+            [`${'0'.repeat(255)}1`, 'the seed is longer than 255 characters', 'is longer than 255 characters'],
+        ]) {
+            page.consoleLines.length = 0;
+            await page.goto(`${base}?seed=${query}`);
+            await settled(page);
+            check(page.consoleLines.some(line => line.includes(inConsole)),
+                  `the seed "${query.slice(0, 20)}" is said to be wrong in the console`);
+            const said = await seedNote();
+            check(said.includes(note) && said.includes('random tunnel'),
+                  `the page says the seed "${query.slice(0, 20)}" was not used: "${said}"`);
+        }
         // A turn of the wheel presses and releases at once: the run it starts falls out
         // of the bottom, with the score of the held one.
         await page.goto(`${base}?seed=1`);

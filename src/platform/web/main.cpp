@@ -1,30 +1,49 @@
 // The game in a web page: the start-up of the desktop game, with the page's address for
 // the seed and the browser's storage for the best score.
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <GL/freeglut.h>
 #include <emscripten/emscripten.h>
 
+#include "app/decimal.h"
 #include "app/shell.h"
 #include "app/window.h"
 #include "game/random.h"
 
 namespace {
 
-constexpr int SEED_TEXT_SIZE = 32;
+// The longest seed read: a simulator script's whole line, so that any seed a script
+// gives plays here too, however many zeros lead it.
+constexpr int SEED_TEXT_MAX = 255;
 
-// The text of the address's "seed" parameter: 0 when there is none, 1 when it is in text
-// whole, 2 when it was too long and text holds only its beginning. No number needs that
-// many characters, so a cut one is a wrong one, never the number its beginning spells.
-EM_JS(int, page_seed_text, (char* text, int size), {
+enum SeedText { NO_SEED = 0, SEED_WHOLE = 1, SEED_TOO_LONG = 2 };
+
+// The address's "seed" parameter, written into text (SEED_TEXT_MAX + 1 bytes) with its
+// length in bytes in *length, which counts any NUL byte in it (the address may spell one
+// as %00): only a text whose length is that of the C string is the parameter whole.
+EM_JS(int, page_seed_text, (char* text, int size, int* length), {
     const value = new URLSearchParams(window.location.search).get("seed");
     if (value === null)
         return 0;
+    const bytes = lengthBytesUTF8(value);
+    if (bytes >= size)
+        return 2;
     stringToUTF8(value, text, size);
-    return value.length < size ? 1 : 2;
+    HEAP32[length >> 2] = bytes;
+    return 1;
+});
+
+// Tells the player, on the page, that the address's seed was not used.
+EM_JS(void, show_seed_problem, (const char* why), {
+    const note = document.getElementById("seed-problem");
+    if (note) {
+        note.textContent = "The address's seed " + UTF8ToString(why) +
+                           ": this is a random tunnel.";
+        note.hidden = false;
+    }
 });
 
 // 64 bits from the browser's random source, as the desktop reads /dev/random.
@@ -35,31 +54,43 @@ EM_JS(void, browser_random_seed, (std::uint32_t* words), {
     HEAPU32[(words >> 2) + 1] = values[1];
 });
 
-bool parse_seed(const char* text, std::uint64_t* seed)
-{
-    if (*text < '0' || *text > '9')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long value = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0')
-        return false;
-    *seed = value;
-    return true;
-}
-
-// ?seed=N plays the tunnel of seed N, as a desktop game whose random device gave N.
+// ?seed=N plays the tunnel of seed N, as a desktop game whose random device gave N, and
+// N is read as the simulator reads --seed N. A wrong seed is said on the page and in the
+// console, and a random tunnel is played.
 void seed_from_page()
 {
     std::uint64_t seed = 1;
-    char text[SEED_TEXT_SIZE] = "";
-    if (page_seed_text(text, sizeof text) == 1 && parse_seed(text, &seed)) {
+    char text[SEED_TEXT_MAX + 1] = "";
+    int length = 0;
+    const int found = page_seed_text(text, sizeof text, &length);
+    const bool whole = found == SEED_WHOLE && std::strlen(text) == static_cast<std::size_t>(length);
+    if (whole && parse_count(text, &seed)) {
         random_seed(&game.random, static_cast<std::uint32_t>(seed));
         return;
     }
-    if (text[0] != '\0')
-        std::fprintf(stderr, "Skarvolt: the seed \"%s\" is not a whole number from 0 to "
-                             "18446744073709551615; playing a random tunnel\n", text);
+    if (found != NO_SEED) {
+        char why[64];
+        if (found == SEED_TOO_LONG)
+            std::snprintf(why, sizeof why, "is longer than %d characters", SEED_TEXT_MAX);
+        else if (!whole)
+            std::snprintf(why, sizeof why, "holds a NUL character");
+        else
+            std::snprintf(why, sizeof why, "is not a whole number from 0 to 18446744073709551615");
+        // The console shows the text, a NUL in it as \0; the page says what is wrong.
+        std::fputs("Skarvolt: the seed ", stderr);
+        if (found == SEED_WHOLE) {
+            std::fputc('"', stderr);
+            for (int i = 0; i < length; ++i) {
+                if (text[i] == '\0')
+                    std::fputs("\\0", stderr);
+                else
+                    std::fputc(text[i], stderr);
+            }
+            std::fputs("\" ", stderr);
+        }
+        std::fprintf(stderr, "%s; playing a random tunnel\n", why);
+        show_seed_problem(why);
+    }
     std::uint32_t words[2];
     browser_random_seed(words);
     seed = (static_cast<std::uint64_t>(words[1]) << 32) | words[0];
