@@ -1,6 +1,7 @@
 #include "store/high_score.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -327,7 +328,8 @@ Pass merge_once(GameState& game, bool* missing_reported, long long deadline)
         remove_stale_temp(target);
 
     std::uint32_t stored = 0;
-    if (!read_stored_score(fd, &stored)) {
+    bool score_text = false;
+    if (!read_stored_score(fd, &stored, &score_text)) {
         // Whatever it holds may be the best score: never write over it.
         std::perror(path);
         close(fd);
@@ -335,6 +337,13 @@ Pass merge_once(GameState& game, bool* missing_reported, long long deadline)
     }
     game.high_score = std::max(stored, game.high_score);
     if (stored == game.high_score) {
+        close(fd);
+        return Pass::DONE;
+    }
+    // Never cut what is not a score file (a password file, someone's keys behind a link)
+    // to one number: the best stays in memory.
+    if (!score_text) {
+        std::fprintf(stderr, "%s: not a score file\n", path);
         close(fd);
         return Pass::DONE;
     }
@@ -396,7 +405,22 @@ std::uint32_t parse_stored_score(const char* text)
     return static_cast<std::uint32_t>(static_cast<unsigned long>(value));
 }
 
-bool read_stored_score(int fd, std::uint32_t* value)
+// What a score file holds: white space, an optional sign, digits, white space. Anything
+// else (a password file, someone's keys, notes) is not ours to cut to one number.
+bool is_score_text(const char* text)
+{
+    while (std::isspace(static_cast<unsigned char>(*text)))
+        ++text;
+    if (*text == '+' || *text == '-')
+        ++text;
+    while (std::isdigit(static_cast<unsigned char>(*text)))
+        ++text;
+    while (std::isspace(static_cast<unsigned char>(*text)))
+        ++text;
+    return *text == '\0';
+}
+
+bool read_stored_score(int fd, std::uint32_t* value, bool* score_text)
 {
     char text[SCORE_READ_MAX + 1];
     std::size_t stored = 0;
@@ -411,6 +435,8 @@ bool read_stored_score(int fd, std::uint32_t* value)
         stored += static_cast<std::size_t>(n);
     }
     text[stored] = '\0';
+    if (score_text)
+        *score_text = std::memchr(text, '\0', stored) == nullptr && is_score_text(text);
     *value = parse_stored_score(text);
     return true;
 }

@@ -26,7 +26,11 @@ std::uint32_t parse_stored_score(const char* text);
 
 // Reads at most SCORE_READ_MAX characters from the descriptor and parses them into
 // value; false when the reading fails, which is not the same as an empty file.
-bool read_stored_score(int fd, std::uint32_t* value);
+// score_text, when given, says whether the text is what a score file holds.
+bool read_stored_score(int fd, std::uint32_t* value, bool* score_text = nullptr);
+// What a score file holds: white space, an optional sign, digits, white space, nothing
+// else. Anything else is never written over.
+bool is_score_text(const char* text);
 
 // Opens /dev/null on any of the standard descriptors 0, 1 and 2 that is closed, so that
 // a file or connection opened later cannot take its place and receive the game's

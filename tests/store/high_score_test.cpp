@@ -138,7 +138,7 @@ TEST(HighScoreMerge, RewritesExactlyWhenTheFilesNumberIsBeaten)
         {"file deleted while playing: memory's best is saved", nullptr, 3, 50, 50, "50\n"},
         {"score beats the file", "40\n", 45, 40, 45, "45\n"},
         {"memory beats the file", "10\n", 5, 30, 30, "30\n"},
-        {"beaten file loses its extra text", "45 best\nmore\n", 46, 45, 46, "46\n"},
+        {"beaten file loses its white space", " +45 \n\n", 46, 45, 46, "46\n"},
         {"empty file is rewritten", "", 3, 0, 3, "3\n"},
         {"score below the file", "100\n", 45, 100, 100, nullptr},
         {"score equal to the file", "45\n", 45, 45, 45, nullptr},
@@ -168,6 +168,25 @@ TEST(HighScoreMerge, RewritesExactlyWhenTheFilesNumberIsBeaten)
             EXPECT_EQ(status(path).st_ino, inode);
         }
         EXPECT_EQ(list_dir(dir.path), ".skarvolt"); // no temporary file is left behind
+    }
+}
+
+TEST(HighScoreMerge, WhatIsNotAScoreFileIsNeverWritten)
+{
+    // A password file, someone's keys or notes behind the score file's name: the game
+    // says so and plays on with its best in memory.
+    const char* const cases[] = {"45 best\n", "root:x:0:0::/root:/bin/sh\n", "ssh-ed25519 AAAA\n",
+                                 "4 5\n", "--3\n", "+\n-\n"};
+    for (const char* before : cases) {
+        SCOPED_TRACE(before);
+        ScratchDir dir;
+        const std::string path = dir / ".skarvolt";
+        write_file(path, before);
+        const SyncResult r = sync_here(path, 999, 0);
+        EXPECT_EQ(r.high_score, 999u);
+        EXPECT_EQ(r.err, path + ": not a score file\n");
+        EXPECT_EQ(read_file(path), before);
+        EXPECT_EQ(list_dir(dir.path), ".skarvolt");
     }
 }
 
