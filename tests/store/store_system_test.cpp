@@ -189,18 +189,21 @@ struct RefusalCase {
     const char* name;
     std::string (*refuse)(const std::string& dir, const char* before);
     int error;
-    const char* others; // what else the directory holds
+    const char* others;  // what else the directory holds
+    bool old_rewritten;  // an old file is rewritten where it is, its number needing no
+                         // new block
 };
 
-// The crash's score cannot be saved: the old file survives whole, the score still
-// shows, and the line names the path.
-TEST(HighScoreReplace, DiskThatRefusesKeepsTheOldFile)
+// The crash's score cannot be saved beside the file: on a full disk the old file is
+// rewritten where it is; where nothing can be written the old file survives whole, and
+// the score still shows, and the line names the path.
+TEST(HighScoreReplace, FullDiskRewritesInPlaceAndADiskThatRefusesKeepsTheOldFile)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root for mounts of its own";
     const RefusalCase cases[] = {
-        {"read-only directory", refuse_writes, EROFS, ""},
-        {"full file system", fill_up, ENOSPC, "filler"},
+        {"read-only directory", refuse_writes, EROFS, "", false},
+        {"full file system", fill_up, ENOSPC, "filler", true},
     };
     for (const RefusalCase& c : cases) {
         for (const char* before : {"10\n", static_cast<const char*>(nullptr)}) {
@@ -219,12 +222,15 @@ TEST(HighScoreReplace, DiskThatRefusesKeepsTheOldFile)
             const SyncResult r = sync_in_child(path, 45, 0, setup, look);
             ASSERT_TRUE(r.ran) << r.err;
             EXPECT_EQ(r.high_score, 45u);
-            EXPECT_EQ(r.err,
-                      (before ? "" : perror_line(path, ENOENT)) + perror_line(path, c.error));
+            const bool saved = before && c.old_rewritten;
+            EXPECT_EQ(r.kept, saved);
+            EXPECT_EQ(r.err, (before ? "" : perror_line(path, ENOENT))
+                                 + (saved ? "" : perror_line(path, c.error)));
             const std::string others = c.others;
             const std::string listing =
                 before ? ".skarvolt" + (others.empty() ? "" : " " + others) : others;
-            EXPECT_EQ(r.seen, (before ? std::string(before) : "none\n") + listing);
+            const std::string held = saved ? "45\n" : before ? before : "none\n";
+            EXPECT_EQ(r.seen, held + listing);
         }
     }
 }
