@@ -221,6 +221,37 @@ TEST(HighScoreWrite, ReplacedFileKeepsItsPermissions)
     }
 }
 
+// A replaced file is on disk only once its directory is; a file with other names (hard
+// links) keeps them all, each seeing the new score, so it is rewritten where it is.
+TEST(HighScoreWrite, ReplacementFlushesTheDirectoryAndHardLinksKeepTheirFile)
+{
+    for (const bool linked : {false, true}) {
+        SCOPED_TRACE(linked ? "a second name" : "one name");
+        ScratchDir dir;
+        const std::string path = dir / ".skarvolt";
+        write_file(path, "10\n");
+        if (linked) {
+            ASSERT_EQ(link(path.c_str(), (dir / "copy").c_str()), 0);
+        }
+        const ino_t inode = status(path).st_ino;
+        const auto flushed = [] { return std::to_string(faults.directories_flushed); };
+        const SyncResult r = sync_in_child(path, 45, 0, [] { return std::string(); }, flushed);
+        ASSERT_TRUE(r.ran) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(read_file(path), "45\n");
+        if (linked) {
+            EXPECT_EQ(read_file(dir / "copy"), "45\n");
+            EXPECT_EQ(status(path).st_ino, inode);
+            EXPECT_EQ(status(path).st_nlink, 2u);
+            EXPECT_EQ(list_dir(dir.path), ".skarvolt copy");
+        } else {
+            EXPECT_NE(status(path).st_ino, inode) << "replaced by a new file";
+            EXPECT_EQ(r.seen, "1") << "directories flushed";
+            EXPECT_EQ(list_dir(dir.path), ".skarvolt");
+        }
+    }
+}
+
 struct LinkCase {
     const char* name;
     std::vector<std::pair<std::string, std::string>> links; // name in dir -> link text
