@@ -1,5 +1,5 @@
 // A recording stand-in for the GL and GLUT calls the game's drawing and shell make, for the
-// crash hook and for the run's clock. Tests link the game's own sources against it, so they
+// store and for the run's clock. Tests link the game's own sources against it, so they
 // can fire the shell's ticks one at a time and read back every call, vertex and colour of
 // a frame. Which calls the game
 // may make, and where a new one must be added, is told in src/CMakeLists.txt.
