@@ -127,19 +127,6 @@ Lock lock_file(int fd, long long deadline)
     }
 }
 
-// Closes a descriptor when the pass that opened it ends, whichever way.
-struct Descriptor {
-    int fd;
-    explicit Descriptor(int fd) : fd(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
-
 // Opens the directory that holds target, once per save: every later step names the file
 // relative to it, so a directory or a link swapped in along the path meanwhile changes
 // nothing. name points at the file's name in target. Without read permission on the
@@ -391,35 +378,49 @@ void save_locked(const char* path, int dir, const char* name, int fd, Lock lock,
         report(path, error);
 }
 
-Pass save_once(const char* path, std::uint32_t best, SavedBest* answer, bool* missing_reported,
-               long long deadline)
+// The pass once the file is open: locked, found to be the one the directory names, saved.
+Pass lock_and_save(const char* path, int dir, const char* name, int fd, bool created,
+                   std::uint32_t best, SavedBest* answer, long long deadline)
 {
-    *answer = {0, false};
-    char target[PATH_MAX];
-    const char* name = nullptr;
-    if (!resolve_target(path, target)) {
+    struct stat locked;
+    if (fstat(fd, &locked) != 0) {
         std::perror(path);
         return Pass::DONE;
     }
-    const Descriptor dir(open_directory(target, &name));
-    if (dir.fd < 0) {
-        std::perror(path);
+    if (!S_ISREG(locked.st_mode)) {
+        report_not_regular(path, locked.st_mode);
         return Pass::DONE;
     }
+    const Lock lock = lock_file(fd, deadline);
+    if (lock == Lock::TIMED_OUT) {
+        report(path, EWOULDBLOCK);
+        return Pass::DONE;
+    }
+    struct stat now;
+    if (fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW) != 0 || !same_file(locked, now))
+        return Pass::AGAIN;
+    bool moved = false;
+    save_locked(path, dir, name, fd, lock, locked, created, best, answer, &moved);
+    return moved ? Pass::AGAIN : Pass::DONE;
+}
 
-    // Every step from here names the file in that directory and never follows a link in
-    // it: one found there now was swapped in since the path was resolved.
+// The pass in the directory opened for it. Every step names the file in that directory
+// and never follows a link in it: one found there now was swapped in since the path was
+// resolved.
+Pass save_in(const char* path, int dir, const char* name, std::uint32_t best, SavedBest* answer,
+             bool* missing_reported, long long deadline)
+{
     struct stat st;
     bool created = false;
     int fd = -1;
-    if (fstatat(dir.fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISLNK(st.st_mode))
             return Pass::AGAIN;
         if (!S_ISREG(st.st_mode)) {
             report_not_regular(path, st.st_mode);
             return Pass::DONE;
         }
-        fd = openat(dir.fd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
+        fd = openat(dir, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0 && (errno == ELOOP || errno == ENOENT))
             return Pass::AGAIN;
     } else if (errno == ENOENT) {
@@ -433,8 +434,8 @@ Pass save_once(const char* path, std::uint32_t best, SavedBest* answer, bool* mi
         }
         // The file is made empty and locked at once, so two games creating it meet at
         // its lock.
-        fd = openat(dir.fd, name,
-                    O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW, 0666);
+        fd = openat(dir, name, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW,
+                    0666);
         if (fd < 0 && errno == EEXIST)
             return Pass::AGAIN;
         created = true;
@@ -443,27 +444,29 @@ Pass save_once(const char* path, std::uint32_t best, SavedBest* answer, bool* mi
         std::perror(path);
         return Pass::DONE;
     }
-    const Descriptor file(fd);
-    struct stat locked;
-    if (fstat(fd, &locked) != 0) {
+    const Pass pass = lock_and_save(path, dir, name, fd, created, best, answer, deadline);
+    close(fd);
+    return pass;
+}
+
+Pass save_once(const char* path, std::uint32_t best, SavedBest* answer, bool* missing_reported,
+               long long deadline)
+{
+    *answer = {0, false};
+    char target[PATH_MAX];
+    const char* name = nullptr;
+    if (!resolve_target(path, target)) {
         std::perror(path);
         return Pass::DONE;
     }
-    if (!S_ISREG(locked.st_mode)) {
-        report_not_regular(path, locked.st_mode);
+    const int dir = open_directory(target, &name);
+    if (dir < 0) {
+        std::perror(path);
         return Pass::DONE;
     }
-
-    const Lock lock = lock_file(fd, deadline);
-    if (lock == Lock::TIMED_OUT) {
-        report(path, EWOULDBLOCK);
-        return Pass::DONE;
-    }
-    if (fstatat(dir.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !same_file(locked, st))
-        return Pass::AGAIN;
-    bool moved = false;
-    save_locked(path, dir.fd, name, fd, lock, locked, created, best, answer, &moved);
-    return moved ? Pass::AGAIN : Pass::DONE;
+    const Pass pass = save_in(path, dir, name, best, answer, missing_reported, deadline);
+    close(dir);
+    return pass;
 }
 } // namespace
 
@@ -502,21 +505,26 @@ std::uint32_t load_best_score(const GameState& game)
 {
     const char* path = game.score_path;
     mode_t not_regular = 0;
-    const Descriptor file(open_score_file(path, &not_regular));
+    const int fd = open_score_file(path, &not_regular);
     std::uint32_t stored = 0;
-    if (file.fd < 0 && not_regular != 0)
+    if (fd < 0 && not_regular != 0)
         report_not_regular(path, not_regular);
-    else if (file.fd < 0 || !read_stored_score(file.fd, &stored))
+    else if (fd < 0 || !read_stored_score(fd, &stored))
         std::perror(path);
+    if (fd < 0)
+        return stored;
     // A save killed part-way may have left its temporary file. Whoever holds the lock
     // may clear it; start-up takes the lock only when it is free, and never waits.
     char target[PATH_MAX];
     const char* name = nullptr;
-    if (file.fd >= 0 && flock(file.fd, LOCK_EX | LOCK_NB) == 0 && resolve_target(path, target)) {
-        const Descriptor dir(open_directory(target, &name));
-        if (dir.fd >= 0)
-            remove_stale_temp(dir.fd, name);
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && resolve_target(path, target)) {
+        const int dir = open_directory(target, &name);
+        if (dir >= 0) {
+            remove_stale_temp(dir, name);
+            close(dir);
+        }
     }
+    close(fd);
     return stored;
 }
 
