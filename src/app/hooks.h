@@ -1,7 +1,7 @@
 // What the shells call but do not provide. Each program links exactly one provider:
 //
-//   sync_high_score   the game:           src/store/high_score.cpp (the score file)
-//                     the simulator:      src/sim/memory_score.cpp (kept in memory)
+//   load_best_score,  the game:           src/store/high_score.cpp (the score file)
+//   save_best_score   the simulator:      src/sim/memory_score.cpp (kept in memory)
 //                     the unit tests:     a double in tests/fakes/fake_hooks.cpp
 //                     the browser:        src/platform/web/score.cpp (the page's storage)
 //
@@ -14,13 +14,29 @@
 // passes them the time and stores the score when a rule says so.
 #pragma once
 
+#include <cstdint>
+
 #include "game/state.h"
 
-// Merges game.score, game.high_score and whatever is stored into game.high_score, and
-// stores the result when it beats what was stored. Called by the shell on the title
-// screen, to load the best score, and after the tick that crashes, once the state has
-// become CRASHED. Always returns.
-void sync_high_score(GameState& game);
+// The stores only load and save; the shells merge what they answer into the game's best
+// with merge_best (game/best.h).
+
+// What is stored (0 when nothing is, or it cannot be read, which is said in one line),
+// read at once: no wait for a game that is saving, whose save leaves a whole number in
+// place. Called by the shell for the title screen.
+std::uint32_t load_best_score(const GameState& game);
+
+struct SavedBest {
+    std::uint32_t stored; // what the store held when the save looked (0: nothing readable)
+    bool kept;            // the store holds at least the best now; false: it could not be
+                          // written (said in one line), and the best is still to be saved
+};
+
+// Stores best unless the store holds at least as much (merge_best decides, on what the
+// store holds at the moment of writing). Called by the shell after the tick that
+// crashes, once the state has become CRASHED, and on the way out for a best still to be
+// saved. Always returns, within about two seconds.
+SavedBest save_best_score(const GameState& game, std::uint32_t best);
 
 // The clock that the run's ticks keep pace with (game/pace.h).
 Micros clock_now_us();

@@ -10,6 +10,7 @@
 
 #include "app/hooks.h"
 #include "app/record.h"
+#include "game/best.h"
 #include "game/pace.h"
 #include "game/random.h"
 #include "game/run.h"
@@ -21,6 +22,10 @@ namespace {
 
 constexpr char DEFAULT_TITLE[] = "Skarvolt";
 constexpr unsigned char KEY_ESCAPE = 27;
+
+// A best score that its crash could not save (the file held by a stuck game, say): the
+// next crash saves it, and so does the way out.
+bool best_pending = false;
 
 // Arms the tick timer for a tick due at `due` on the run's clock.
 void arm_tick(Micros due)
@@ -63,10 +68,32 @@ const char* window_title(int argc, char** argv)
     return base ? base : DEFAULT_TITLE;
 }
 
+void load_best(GameState& game)
+{
+    game.high_score = merge_best(game.high_score, load_best_score(game)).best;
+}
+
+bool save_best(GameState& game)
+{
+    const std::uint32_t known = merge_best(game.score, game.high_score).best;
+    const SavedBest saved = save_best_score(game, known);
+    game.high_score = merge_best(known, saved.stored).best;
+    return saved.kept;
+}
+
+void save_pending_best()
+{
+    if (best_pending)
+        best_pending = !save_best(game);
+}
+
 void open_title_screen()
 {
     start_game(game);
-    sync_high_score(game);
+    load_best(game);
+    // The quit keys and a closed window all end in exit.
+    static const bool saves_on_exit = std::atexit(save_pending_best) == 0;
+    (void)saves_on_exit;
 }
 
 void on_mouse(int /*button*/, int button_state, int /*x*/, int /*y*/)
@@ -84,7 +111,7 @@ void on_tick(int /*value*/)
 {
     const TickResult result = tick(game, clock_now_us());
     if (result.crashed)
-        sync_high_score(game);
+        best_pending = !save_best(game);
     else
         arm_tick(result.next_due);
     glutPostRedisplay();

@@ -28,14 +28,24 @@ std::uint32_t seed_random();
 const char* window_title(int argc, char** argv);
 
 // The title screen (start_game), with the best score loaded from the store. Called once,
-// after the game is seeded and its window open.
+// after the game is seeded and its window open. From then on, leaving the program (a
+// quit key, the window closed) saves a best score that its crash could not save, and
+// nothing else.
 void open_title_screen();
+
+// The stored best taken into the game's, at once (load_best_score).
+void load_best(GameState& game);
+// A crash's best (the run's score or the best before it) saved, and what the store held
+// taken in. False when it could not be saved.
+bool save_best(GameState& game);
+// Saves the window's game's best if its crash could not; nothing otherwise.
+void save_pending_best();
 
 // GLUT mouse callback: every button of the mouse is the game's one button.
 void on_mouse(int button, int button_state, int x, int y);
 
 // GLUT timer callback: the ticks that are due. Arms the next one unless the run crashed,
-// stores the best score if it did, and asks for a redisplay either way. The ticks run
+// saves the best score if it did, and asks for a redisplay either way. The ticks run
 // here, in this one callback: GLUT may well draw a frame before it runs a timer armed
 // from inside another.
 void on_tick(int value);

@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// Only this many characters of what is stored are ever read.
+inline constexpr int SCORE_READ_MAX = 63;
+
 // The number that a stored text stands for: a decimal number read in 64 bits (leading
 // white space, an optional sign, the digits up to the first other character; clamped at
 // the limits of 64 bits), reduced to its low 32 bits, so "-1" reads as 4294967295 and

@@ -260,7 +260,7 @@ bool sim_fire_tick(SimGame& sim)
     sim.clock += Micros{sim.tick_delay_ms} * 1000;
     const TickResult result = tick(sim.game, sim.clock);
     if (result.crashed)
-        sync_high_score(sim.game);
+        save_best(sim.game);
     else
         sim.tick_delay_ms = delay_ms(result.next_due, sim.clock);
     return true;
@@ -274,7 +274,7 @@ void start_replay(SimGame& sim, std::uint64_t seed)
     sim.game.win_width = WINDOW_WIDTH;
     sim.game.win_height = WINDOW_HEIGHT;
     start_game(sim.game);
-    sync_high_score(sim.game);
+    load_best(sim.game);
 }
 
 int replay(SimGame& sim, std::FILE* script, const char* name, std::FILE* out,

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,6 +113,33 @@ TEST(HighScoreFile, MinusOneIsNeverRewritten)
     struct stat st {};
     ASSERT_EQ(::stat(box.score_file().c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, 1000000000);
+}
+
+// A stopped game that holds the file's lock costs no score: the start reads the file at
+// once, the crash waits for the lock two seconds at most, says so and plays on, and
+// quitting once the lock is free saves the best that the crash could not.
+TEST(HighScoreFile, AStuckLockCostsNoScoreAndQuittingSavesThePendingBest)
+{
+    XServer x;
+    Sandbox box;
+    write_file(box.score_file(), "10\n");
+    const int holder = ::open(box.score_file().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+
+    Game game(box, {}, &x);
+    const Window w = game.window();
+    x.settled_image(w, e2e::shows_text);
+    EXPECT_EQ(game.err(), "") << "the start waited for the lock";
+    x.press(200, 150);
+    x.settled_image(w, e2e::shows_burst_above); // the held run's crash, after its save
+    x.release();
+    EXPECT_EQ(game.err(), perror_line(box.score_file(), EWOULDBLOCK));
+    EXPECT_EQ(read_file(box.score_file()), "10\n");
+
+    ::close(holder);
+    quit(x, game);
+    EXPECT_EQ(read_file(box.score_file()), "45\n");
+    EXPECT_EQ(list_dir(box.home()), ".skarvolt");
 }
 
 // With the same seed, two held runs crash into the same picture; only the text could

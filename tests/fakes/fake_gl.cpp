@@ -19,6 +19,8 @@ int swaps = 0;
 int max_matrix_depth = 1;
 int sync_calls = 0;
 int state_at_sync = -1;
+std::uint32_t stored_best = 0;
+bool saves_fail = false;
 bool recording = true;
 Micros clock_us = 0;
 
@@ -73,6 +75,8 @@ void reset()
     max_matrix_depth = 1;
     sync_calls = 0;
     state_at_sync = -1;
+    stored_best = 0;
+    saves_fail = false;
     recording = true;
     clock_us = 0;
     current_color = {1, 1, 1};

@@ -1,5 +1,5 @@
 // A recording stand-in for the GL and GLUT calls the game's drawing and shell make, for the
-// crash hook and for the run's clock. Tests link the game's own sources against it, so they
+// store and for the run's clock. Tests link the game's own sources against it, so they
 // can fire the shell's ticks one at a time and read back every call, vertex and colour of
 // a frame. Which calls the game
 // may make, and where a new one must be added, is told in src/CMakeLists.txt.
@@ -39,9 +39,14 @@ extern int redisplays;
 extern int swaps;
 extern int max_matrix_depth;      // deepest the modelview stack went
 
-// Calls of the crash hook sync_high_score, and the state at the latest one (-1: none).
+// Calls of the store (load_best_score and save_best_score), and the state at the latest
+// one (-1: none).
 extern int sync_calls;
 extern int state_at_sync;
+// What the fake store holds (0 after reset), and whether its saves fail (as a file held
+// by a stuck game's lock does).
+extern std::uint32_t stored_best;
+extern bool saves_fail;
 
 // While false, GL and GLUT calls keep the matrix stack, the colour, the timers and the
 // counters, but add nothing to calls or vertices, so a frame can run without the fake

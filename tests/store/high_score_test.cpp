@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "store/high_score.h"
+#include "read_cases.h"
 #include "store_support.h"
 #include "support/files.h"
 #include "support/mounts.h"
@@ -41,42 +42,10 @@ struct stat status(const std::string& path)
     return st;
 }
 
-struct ReadCase {
-    const char* name;
-    std::string content;
-    std::uint32_t expected;
-};
-
 // Whatever the file holds, the start-up merge takes it calmly: no message, no write.
 TEST(HighScoreRead, StartUpTakesTheFilesNumberWithoutWriting)
 {
-    const ReadCase cases[] = {
-        {"plain", "45\n", 45},
-        {"empty", "", 0},
-        {"blanks only", " \t\n\v\f\r  ", 0},
-        {"leading blanks and plus", " \t\n +17\n", 17},
-        {"leading zeros", "00042\n", 42},
-        {"minus zero", "-0\n", 0},
-        {"text after the number", "123abc 999\n", 123},
-        {"further lines", "7\n8\n9\n", 7},
-        {"text first", "best: 50\n", 0},
-        {"hexadecimal is not read", "0x1F\n", 0},
-        {"62 blanks then 123", std::string(62, ' ') + "123", 1},
-        {"63 blanks then 5", std::string(63, ' ') + "5", 0},
-        {"minus one", "-1\n", 4294967295u},
-        {"2^32", "4294967296\n", 0},
-        {"2^32 + 1", "4294967297\n", 1},
-        {"minus (2^32 - 1)", "-4294967295\n", 1},
-        {"largest 64-bit", "9223372036854775807\n", 4294967295u},
-        {"far beyond 64 bits", std::string(40, '9') + "\n", 4294967295u},
-        {"far below 64 bits", std::string("-").append(40, '9') + "\n", 0},
-        {"binary junk", std::string("\x01\xff\xfe\x80" "99\n", 7), 0},
-        {"NUL ends the number", std::string("12\0" "34\n", 6), 12},
-        {"NUL first", std::string("\0" "77\n", 4), 0},
-        {"sign alone", "-\n", 0},
-        {"two signs", "+-5\n", 0},
-    };
-    for (const ReadCase& c : cases) {
+    for (const ReadCase& c : READ_CASES) {
         SCOPED_TRACE(c.name);
         ScratchDir dir;
         const std::string path = dir / ".skarvolt";
@@ -185,6 +154,8 @@ TEST(HighScoreWrite, WhatIsNotAScoreFileIsNeverWrittenOver)
         "-\n",
         "+-5\n",
         "7\n8\n",
+        "4 5\n",
+        "+\n-\n",
     };
     for (const std::string& content : not_scores) {
         SCOPED_TRACE(content);
@@ -230,6 +201,37 @@ TEST(HighScoreWrite, ReplacedFileKeepsItsPermissions)
         umask(old_mask);
         EXPECT_EQ(read_file(path), "45\n");
         EXPECT_EQ(status(path).st_mode & 07777, mode);
+    }
+}
+
+// A replaced file is on disk only once its directory is; a file with other names (hard
+// links) keeps them all, each seeing the new score, so it is rewritten where it is.
+TEST(HighScoreWrite, ReplacementFlushesTheDirectoryAndHardLinksKeepTheirFile)
+{
+    for (const bool linked : {false, true}) {
+        SCOPED_TRACE(linked ? "a second name" : "one name");
+        ScratchDir dir;
+        const std::string path = dir / ".skarvolt";
+        write_file(path, "10\n");
+        if (linked) {
+            ASSERT_EQ(link(path.c_str(), (dir / "copy").c_str()), 0);
+        }
+        const ino_t inode = status(path).st_ino;
+        const auto flushed = [] { return std::to_string(faults.directories_flushed); };
+        const SyncResult r = sync_in_child(path, 45, 0, [] { return std::string(); }, flushed);
+        ASSERT_TRUE(r.ran) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(read_file(path), "45\n");
+        if (linked) {
+            EXPECT_EQ(read_file(dir / "copy"), "45\n");
+            EXPECT_EQ(status(path).st_ino, inode);
+            EXPECT_EQ(status(path).st_nlink, 2u);
+            EXPECT_EQ(list_dir(dir.path), ".skarvolt copy");
+        } else {
+            EXPECT_NE(status(path).st_ino, inode) << "replaced by a new file";
+            EXPECT_EQ(r.seen, "1") << "directories flushed";
+            EXPECT_EQ(list_dir(dir.path), ".skarvolt");
+        }
     }
 }
 

@@ -14,6 +14,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include "game/best.h"
 #include "game/state.h"
 #include "store/high_score.h"
 
@@ -42,9 +43,9 @@ int main(int argc, char** argv)
         std::perror("chroot");
         return 5;
     }
-    game.score = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
-    game.high_score = static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10));
-    sync_high_score(game);
-    std::printf("%u\n", game.high_score);
+    const std::uint32_t score = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
+    const std::uint32_t high_score = static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10));
+    const std::uint32_t known = merge_best(score, high_score).best;
+    std::printf("%u\n", merge_best(known, save_best_score(game, known).stored).best);
     return 0;
 }

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "game/best.h"
 #include "game/state.h"
 #include "store/high_score.h"
 #include "support/files.h"
@@ -29,13 +30,22 @@ namespace {
     throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-void merge(const std::string& path, std::uint32_t score, std::uint32_t high_score)
+// What the shell does: the title screen (no score, no best yet) loads, a crash saves.
+bool merge(const std::string& path, std::uint32_t score, std::uint32_t high_score)
 {
     std::snprintf(game.score_path, sizeof game.score_path, "%s", path.c_str());
     game.score = score;
-    game.high_score = high_score;
-    sync_high_score(game);
+    bool kept = true;
+    if (score == 0 && high_score == 0) {
+        game.high_score = load_best_score(game);
+    } else {
+        const std::uint32_t known = merge_best(score, high_score).best;
+        const SavedBest saved = save_best_score(game, known);
+        game.high_score = merge_best(known, saved.stored).best;
+        kept = saved.kept;
+    }
     std::fflush(stderr);
+    return kept;
 }
 
 } // namespace
@@ -67,12 +77,13 @@ SyncResult sync_here(const std::string& path, std::uint32_t score, std::uint32_t
         fail("capture stderr");
     std::fflush(stderr);
     dup2(capture, STDERR_FILENO);
-    merge(path, score, high_score);
+    const bool kept = merge(path, score, high_score);
     dup2(saved, STDERR_FILENO);
     close(saved);
 
     SyncResult result;
     result.high_score = game.high_score;
+    result.kept = kept;
     result.err = test_support::read_fd(capture);
     result.ran = true;
     close(capture);
@@ -100,8 +111,9 @@ SyncResult sync_in_child(const std::string& path, std::uint32_t score, std::uint
             std::fprintf(stderr, "set-up failed: %s\n", problem.c_str());
             _exit(2);
         }
-        merge(path, score, high_score);
+        const char kept = merge(path, score, high_score) ? 'k' : '-';
         std::string answer(reinterpret_cast<const char*>(&game.high_score), sizeof game.high_score);
+        answer += kept;
         if (inspect)
             answer += inspect();
         _exit(write(result_pipe[1], answer.data(), answer.size()) ==
@@ -116,10 +128,11 @@ SyncResult sync_in_child(const std::string& path, std::uint32_t score, std::uint
         answer.append(buffer, static_cast<std::size_t>(n));
     close(result_pipe[0]);
     SyncResult result;
-    const bool got = answer.size() >= sizeof result.high_score;
+    const bool got = answer.size() > sizeof result.high_score;
     if (got) {
         std::memcpy(&result.high_score, answer.data(), sizeof result.high_score);
-        result.seen = answer.substr(sizeof result.high_score);
+        result.kept = answer[sizeof result.high_score] == 'k';
+        result.seen = answer.substr(sizeof result.high_score + 1);
     }
     int status = 0;
     waitpid(child, &status, 0);
@@ -153,6 +166,20 @@ extern "C" ssize_t read(int fd, void* buffer, std::size_t size)
     return syscall(SYS_read, fd, buffer, size);
 }
 
+namespace {
+
+int open_at(int dir, const char* path, int flags, mode_t mode)
+{
+    if (faults.refuse_unnamed && (flags & O_TMPFILE) == O_TMPFILE) {
+        ++faults.unnamed_refused;
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_openat, dir, path, flags, mode));
+}
+
+} // namespace
+
 extern "C" int open(const char* path, int flags, ...)
 {
     mode_t mode = 0;
@@ -162,10 +189,25 @@ extern "C" int open(const char* path, int flags, ...)
         mode = va_arg(args, mode_t);
         va_end(args);
     }
-    if (faults.refuse_unnamed && (flags & O_TMPFILE) == O_TMPFILE) {
-        ++faults.unnamed_refused;
-        errno = EOPNOTSUPP;
-        return -1;
+    return open_at(AT_FDCWD, path, flags, mode);
+}
+
+extern "C" int openat(int dir, const char* path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
     }
-    return static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+    return open_at(dir, path, flags, mode);
+}
+
+extern "C" int fsync(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        ++faults.directories_flushed;
+    return static_cast<int>(syscall(SYS_fsync, fd));
 }

@@ -28,6 +28,7 @@ struct Faults {
     std::size_t good_bytes = 0;  // handed out before the reads of that file fail
     bool refuse_unnamed = false; // a file system that makes no unnamed files
     int unnamed_refused = 0;
+    int directories_flushed = 0; // fsync calls on a directory (counted, never refused)
 
     // Reads of the file now at path fail with EIO after `after` bytes. Empty on
     // success, else why it failed.
@@ -37,12 +38,14 @@ extern Faults faults;
 
 struct SyncResult {
     std::uint32_t high_score = 0;
+    bool kept = false;  // the store holds the best (false: still to be saved)
     std::string err;    // everything written on standard error
     bool ran = false;   // false when the child's set-up failed (err says why)
     std::string seen;   // what the child's inspection found after the merge
 };
 
-// One merge with the given path, final score and high score in memory, in this process.
+// One merge with the given path, final score and high score in memory, in this process:
+// a load when both are 0 (the title screen), else a crash's save.
 SyncResult sync_here(const std::string& path, std::uint32_t score, std::uint32_t high_score);
 
 // A crash scoring score in a game whose best so far is game.high_score, as a game

@@ -14,6 +14,7 @@
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -189,18 +190,21 @@ struct RefusalCase {
     const char* name;
     std::string (*refuse)(const std::string& dir, const char* before);
     int error;
-    const char* others; // what else the directory holds
+    const char* others;  // what else the directory holds
+    bool old_rewritten;  // an old file is rewritten where it is, its number needing no
+                         // new block
 };
 
-// The crash's score cannot be saved: the old file survives whole, the score still
-// shows, and the line names the path.
-TEST(HighScoreReplace, DiskThatRefusesKeepsTheOldFile)
+// The crash's score cannot be saved beside the file: on a full disk the old file is
+// rewritten where it is; where nothing can be written the old file survives whole, and
+// the score still shows, and the line names the path.
+TEST(HighScoreReplace, FullDiskRewritesInPlaceAndADiskThatRefusesKeepsTheOldFile)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root for mounts of its own";
     const RefusalCase cases[] = {
-        {"read-only directory", refuse_writes, EROFS, ""},
-        {"full file system", fill_up, ENOSPC, "filler"},
+        {"read-only directory", refuse_writes, EROFS, "", false},
+        {"full file system", fill_up, ENOSPC, "filler", true},
     };
     for (const RefusalCase& c : cases) {
         for (const char* before : {"10\n", static_cast<const char*>(nullptr)}) {
@@ -219,12 +223,15 @@ TEST(HighScoreReplace, DiskThatRefusesKeepsTheOldFile)
             const SyncResult r = sync_in_child(path, 45, 0, setup, look);
             ASSERT_TRUE(r.ran) << r.err;
             EXPECT_EQ(r.high_score, 45u);
-            EXPECT_EQ(r.err,
-                      (before ? "" : perror_line(path, ENOENT)) + perror_line(path, c.error));
+            const bool saved = before && c.old_rewritten;
+            EXPECT_EQ(r.kept, saved);
+            EXPECT_EQ(r.err, (before ? "" : perror_line(path, ENOENT))
+                                 + (saved ? "" : perror_line(path, c.error)));
             const std::string others = c.others;
             const std::string listing =
                 before ? ".skarvolt" + (others.empty() ? "" : " " + others) : others;
-            EXPECT_EQ(r.seen, (before ? std::string(before) : "none\n") + listing);
+            const std::string held = saved ? "45\n" : before ? before : "none\n";
+            EXPECT_EQ(r.seen, held + listing);
         }
     }
 }
@@ -348,22 +355,85 @@ TEST(HighScoreTogether, SavesKilledPartWayLeaveTheFileWholeAndNothingElse)
     }
 }
 
-// Something that holds the file's lock and never lets go delays a crash by two seconds
-// at most: the crash says so, keeps its score in memory, and writes nothing.
-TEST(HighScoreTogether, ALockHeldForeverDelaysTheCrashButNeverHangsIt)
+// Something that holds the file's lock and never lets go (a stopped game) costs no
+// score: start-up reads the file at once; a crash waits two seconds at most, says so,
+// keeps its score in memory and writes nothing, but its best stays to be saved, and the
+// next save, once the lock is free, saves it.
+TEST(HighScoreTogether, ALockHeldForeverCostsNoScore)
 {
     ScratchDir dir;
     const std::string path = dir / ".skarvolt";
-    write_file(path, "10\n");
+    write_file(path, "300\n");
     const int holder = open(path.c_str(), O_RDONLY);
     ASSERT_EQ(flock(holder, LOCK_EX), 0);
-    const SyncResult r = sync_in_child(path, 45, 0, [] { return std::string(); });
-    close(holder);
-    ASSERT_TRUE(r.ran) << r.err;
-    EXPECT_EQ(r.high_score, 45u);
-    EXPECT_EQ(r.err, perror_line(path, EWOULDBLOCK));
-    EXPECT_EQ(read_file(path), "10\n");
+    const auto no_setup = [] { return std::string(); };
+
+    const SyncResult start = sync_in_child(path, 0, 0, no_setup);
+    ASSERT_TRUE(start.ran) << start.err;
+    EXPECT_EQ(start.high_score, 300u);
+    EXPECT_EQ(start.err, "");
+
+    const SyncResult crash = sync_in_child(path, 345, 300, no_setup);
+    ASSERT_TRUE(crash.ran) << crash.err;
+    EXPECT_EQ(crash.high_score, 345u);
+    EXPECT_FALSE(crash.kept);
+    EXPECT_EQ(crash.err, perror_line(path, EWOULDBLOCK));
+    EXPECT_EQ(read_file(path), "300\n");
     EXPECT_EQ(list_dir(dir.path), ".skarvolt");
+
+    close(holder);
+    const SyncResult retry = sync_in_child(path, 0, 345, no_setup);
+    ASSERT_TRUE(retry.ran) << retry.err;
+    EXPECT_TRUE(retry.kept);
+    EXPECT_EQ(retry.err, "");
+    EXPECT_EQ(read_file(path), "345\n");
+}
+
+// Another player swaps the shared score file for a link to a file of theirs and back,
+// thousands of times a second, while a game saves rising scores. The game writes only
+// to the file it locked and read: the other file is never touched, nothing is left
+// beside them, and the best score is never lost.
+TEST(HighScoreTogether, AFileSwappedWithALinkIsNeverWrittenThrough)
+{
+    ScratchDir dir;
+    const std::string path = dir / ".skarvolt";
+    const std::string swap = dir / "swap";
+    const std::string keys = dir / "keys";
+    const std::string victim = "ssh-ed25519 AAAA player@elsewhere\n";
+    write_file(path, "1\n");
+    write_file(keys, victim);
+    ASSERT_EQ(symlink("keys", swap.c_str()), 0);
+
+    std::fflush(nullptr);
+    const pid_t swapper = fork();
+    if (swapper == 0) {
+        alarm(60);
+        for (;;)
+            syscall(SYS_renameat2, AT_FDCWD, path.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE);
+    }
+    // The game saves while the swapper runs, then, the swapper stopped and the file put
+    // back, crashes once more with a low score: a save refused while the link stood in
+    // the file's place left the best in the game's memory, which this one saves. The
+    // game's start-up afterwards reads it.
+    constexpr std::uint32_t SAVES = 3000;
+    const SyncResult game_run = sync_in_child(path, 0, 0, [&] {
+        alarm(60);
+        for (std::uint32_t score = 2; score <= SAVES; ++score)
+            sync_score(path, score);
+        kill(swapper, SIGKILL);
+        struct stat st {};
+        if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            syscall(SYS_renameat2, AT_FDCWD, path.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE);
+        sync_score(path, 1);
+        return std::string();
+    });
+    kill(swapper, SIGKILL);
+    waitpid(swapper, nullptr, 0);
+    ASSERT_TRUE(game_run.ran) << game_run.err;
+
+    EXPECT_EQ(read_file(keys), victim) << "written through the link";
+    EXPECT_EQ(game_run.high_score, SAVES) << game_run.err;
+    EXPECT_EQ(list_dir(dir.path), ".skarvolt keys swap");
 }
 
 } // namespace

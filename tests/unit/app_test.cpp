@@ -211,6 +211,33 @@ TEST_F(ShellTimer, AHeldRunTicksByTheTimerUntilItsCrashIsStored)
     EXPECT_EQ(game.high_score, 45u);
 }
 
+// A crash whose save fails (the file held by a stuck game) keeps its best pending: the
+// way out saves it, once; a best that was saved is never saved again on the way out.
+TEST_F(ShellTimer, OnlyABestItsCrashCouldNotSaveIsSavedOnTheWayOut)
+{
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "the crash's save fails" : "the crash's save succeeds");
+        fake::reset_with_game(game);
+        fake::stored_best = 30;
+        open_title_screen();
+        EXPECT_EQ(game.high_score, 30u);
+        fake::saves_fail = fails;
+        on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
+        while (fake::fire_timer()) {
+        }
+        EXPECT_EQ(game.high_score, 45u);
+        EXPECT_EQ(fake::stored_best, fails ? 30u : 45u);
+
+        fake::saves_fail = false;
+        const int calls = fake::sync_calls;
+        save_pending_best();
+        EXPECT_EQ(fake::sync_calls, calls + (fails ? 1 : 0));
+        EXPECT_EQ(fake::stored_best, 45u);
+        save_pending_best();
+        EXPECT_EQ(fake::sync_calls, calls + (fails ? 1 : 0));
+    }
+}
+
 TEST_F(ShellTimer, ALateTimerRunsTheDueTicksAndArmsForTheNext)
 {
     game.state = ARMED;

@@ -1,18 +1,16 @@
-// The best score in the browser's storage: one number under one key, merged at every
-// crash as the desktop merges its file (the higher wins). When the page may keep
-// nothing (a private window, storage switched off) the score lives in memory only, and
-// the console says so once.
-#include <algorithm>
+// The best score in the browser's storage: one number under one key, loaded and saved
+// as the desktop loads and saves its file, and read by the same reader. When the page
+// may keep nothing (a private window, storage switched off) the score lives in memory
+// only, and the console says so once.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
 #include <emscripten/emscripten.h>
 
 #include "app/hooks.h"
+#include "game/best.h"
 #include "game/state.h"
 #include "game/stored_score.h"
-#include "store/high_score.h"
 
 namespace {
 
@@ -64,23 +62,30 @@ void keep_in_memory()
 
 } // namespace
 
-void sync_high_score(GameState& game)
+std::uint32_t load_best_score(const GameState& /*game*/)
 {
-    game.high_score = std::max(game.score, game.high_score);
     if (memory_only)
-        return;
-
+        return 0;
     char text[STORED_TEXT_SIZE] = "";
     const int found = storage_read(SCORE_STORAGE_KEY, text, sizeof text);
-    if (found == UNAVAILABLE) {
+    if (found == UNAVAILABLE)
         keep_in_memory();
-        return;
-    }
-    const std::uint32_t stored = found == PRESENT ? parse_stored_score(text) : 0;
-    game.high_score = std::max(stored, game.high_score);
-    if (stored == game.high_score)
-        return;
-    std::snprintf(text, sizeof text, "%u", game.high_score);
+    return found == PRESENT ? parse_stored_score(text) : 0;
+}
+
+SavedBest save_best_score(const GameState& game, std::uint32_t best)
+{
+    // Once the page may keep nothing, the best lives in the game's memory alone: there
+    // is nothing to save it to, and nothing to try again on the way out.
+    const std::uint32_t stored = load_best_score(game);
+    if (memory_only)
+        return {0, true};
+    const BestMerge merge = merge_best(best, stored);
+    if (!merge.store)
+        return {stored, true};
+    char text[STORED_TEXT_SIZE];
+    std::snprintf(text, sizeof text, "%u", merge.best);
     if (!storage_write(SCORE_STORAGE_KEY, text))
         keep_in_memory();
+    return {stored, true};
 }
