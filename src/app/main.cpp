@@ -3,6 +3,7 @@
 
 #include <GL/freeglut.h>
 
+#include "app/controls.h"
 #include "app/record.h"
 #include "app/shell.h"
 #include "app/window.h"
@@ -16,7 +17,14 @@ int main(int argc, char** argv)
         std::printf("Skarvolt %s\n", VERSION);
         std::exit(0);
     }
+    if (wants_help(argc, argv)) {
+        print_usage();
+        std::exit(0);
+    }
     open_standard_descriptors();
+
+    if (!take_controls(&argc, argv))
+        return EXIT_BAD_OPTION;
 
     // GLUT must not see --record, and a recording that cannot be made is said before any
     // window opens.

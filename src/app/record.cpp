@@ -16,8 +16,10 @@ namespace {
 
 constexpr char OPTION[] = "--record";
 
-// Comfortably more than the longest line, "tick 4294967295\n".
-constexpr std::size_t LINE_ROOM = 32;
+constexpr char OPTIONS_PREFIX[] = "# options: ";
+
+// Comfortably more than the longest line, the options' comment.
+constexpr std::size_t LINE_ROOM = sizeof OPTIONS_PREFIX + RECORD_OPTIONS_SIZE + 8;
 
 struct Recording {
     int fd = -1;
@@ -30,6 +32,10 @@ struct Recording {
 };
 
 Recording rec;
+
+// The options' comment line, without its line feed; "" for none. Kept apart from the
+// recording, which start_recording clears.
+char options_line[sizeof OPTIONS_PREFIX + RECORD_OPTIONS_SIZE] = "";
 
 void stop(const char* what)
 {
@@ -191,8 +197,18 @@ bool start_recording(const char* path)
     return true;
 }
 
+void record_options(const char* options)
+{
+    options_line[0] = '\0';
+    if (*options != '\0')
+        std::snprintf(options_line, sizeof options_line, "%s%.*s", OPTIONS_PREFIX,
+                      static_cast<int>(RECORD_OPTIONS_SIZE - 1), options);
+}
+
 void record_seed(std::uint32_t seed)
 {
+    if (options_line[0] != '\0')
+        put_line(options_line, false, 0);
     put_line("seed", true, seed);
     write_out();
 }

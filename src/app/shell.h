@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "app/controls.h"
 #include "game/state.h"
 
 inline constexpr int WINDOW_WIDTH = 400;
@@ -31,6 +32,15 @@ const char* window_title(int argc, char** argv);
 // after the game is seeded and its window open.
 void open_title_screen();
 
+// Takes the player's options out of the command line (take_control_options), plays by
+// them and has a recording name them. False, after one line on standard error, when one
+// cannot be followed.
+bool take_controls(int* argc, char** argv);
+
+// How the window's player plays from now on (app/controls.h): toggled or held, the pace,
+// the keys. Until it is called, the button is held, at full pace, on the mouse alone.
+void use_controls(const Controls& controls);
+
 // GLUT mouse callback: every button of the mouse is the game's one button.
 void on_mouse(int button, int button_state, int x, int y);
 
@@ -47,5 +57,10 @@ void on_display();
 // from the game's own random sequence, and a frame that shows it arms the next run.
 void draw_frame(Game& game);
 
+// GLUT keyboard callbacks: q, Q and Esc quit; with --keys every other key, those GLUT
+// reports as special (arrows, function keys) included, is the button too.
 void on_key(unsigned char key, int x, int y);
+void on_key_up(unsigned char key, int x, int y);
+void on_special(int key, int x, int y);
+void on_special_up(int key, int x, int y);
 void on_reshape(int width, int height);
