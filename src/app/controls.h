@@ -29,7 +29,9 @@ enum class Input {
     MOUSE_RELEASE,
     KEY_DOWN,    // a key other than a quit key goes down
     KEY_UP,
-    KEY_REPEAT,  // the key held repeats by itself
+    KEY_REPEAT,  // the key held repeats by itself (GLUT is asked to drop these, and
+                 // they must never press the button: a key held through a crash would
+                 // start the next run)
 };
 
 // What the game is told.

@@ -30,7 +30,8 @@ bool start_recording(const char* path);
 inline constexpr std::size_t RECORD_OPTIONS_SIZE = 40;
 void record_options(const char* options);
 
-// The seed as the random generator took it: the first line of the recording.
+// The seed as the random generator took it: the recording's first event, below the
+// options' comment if there is one.
 void record_seed(std::uint32_t seed);
 
 // Records a press or release ("press" or "release") and then plays it through the game's
