@@ -6,6 +6,7 @@
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 
+#include "app/controls.h"
 #include "app/record.h"
 #include "app/shell.h"
 #include "app/startup.h"
@@ -14,9 +15,6 @@
 #include "version.h"
 
 namespace {
-
-// Exit status of a command line that the game cannot follow.
-constexpr int EXIT_BAD_OPTION = 2;
 
 // The largest window side that -geometry may ask for: beyond it GL drivers give up (a
 // 32767 by 32767 window crashes inside one), and no screen is that large.
@@ -148,7 +146,14 @@ int main(int argc, char** argv)
         std::printf("Skarvolt %s\n", VERSION);
         std::exit(0);
     }
+    if (wants_help(argc, argv)) {
+        print_usage();
+        std::exit(0);
+    }
     open_standard_descriptors();
+
+    if (!take_controls(&argc, argv))
+        return EXIT_BAD_OPTION;
 
     // GLUT must not see --record, and a command line or a recording that cannot be
     // followed is said before any window opens.

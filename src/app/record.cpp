@@ -19,8 +19,10 @@ namespace {
 
 constexpr char OPTION[] = "--record";
 
-// Comfortably more than the longest line, "tick 4294967295\n".
-constexpr std::size_t LINE_ROOM = 32;
+constexpr char OPTIONS_PREFIX[] = "# options: ";
+
+// Comfortably more than the longest line, the options' comment.
+constexpr std::size_t LINE_ROOM = sizeof OPTIONS_PREFIX + RECORD_OPTIONS_SIZE + 8;
 
 struct Recording {
     int fd = -1;
@@ -84,6 +86,11 @@ const char* error_text(int error, char (&room)[24])
 
 // Ends the recording after one line on standard error; only calls that are safe in a
 // signal handler.
+
+// The options' comment line, without its line feed; "" for none. Kept apart from the
+// recording, which start_recording clears.
+char options_line[sizeof OPTIONS_PREFIX + RECORD_OPTIONS_SIZE] = "";
+
 void stop(const char* what)
 {
     say("skarvolt: cannot record to ");
@@ -281,9 +288,19 @@ bool start_recording(const char* path)
     return true;
 }
 
+void record_options(const char* options)
+{
+    options_line[0] = '\0';
+    if (*options != '\0')
+        std::snprintf(options_line, sizeof options_line, "%s%.*s", OPTIONS_PREFIX,
+                      static_cast<int>(RECORD_OPTIONS_SIZE - 1), options);
+}
+
 void record_seed(std::uint32_t seed)
 {
     const Held held = hold_quit_signals();
+    if (options_line[0] != '\0')
+        put_line(options_line, false, 0);
     put_line("seed", true, seed);
     write_out();
     let_quit_signals_in(held);

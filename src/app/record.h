@@ -5,6 +5,7 @@
 // lets the next run start). Every one of these does nothing while no recording is made.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Exit status of a --record that cannot be followed.
@@ -23,7 +24,15 @@ bool take_record_option(int* argc, char** argv, const char** path);
 // finish_recording (the command line's does).
 bool start_recording(const char* path);
 
-// The seed as the random generator took it: the first line of the recording.
+// The options the session is played with, as the command line gives them ("--toggle
+// --speed 70 --keys"): the recording names them in a comment line above its seed, so a
+// score played slower or toggled is never taken for one held at full speed. Copied; at
+// most RECORD_OPTIONS_SIZE - 1 characters are kept. Nothing is written for "".
+inline constexpr std::size_t RECORD_OPTIONS_SIZE = 40;
+void record_options(const char* options);
+
+// The seed as the random generator took it: the recording's first event, below the
+// options' comment if there is one.
 void record_seed(std::uint32_t seed);
 
 // Records a press or release ("press" or "release") and then plays it through the game's

@@ -21,7 +21,15 @@
 namespace {
 
 constexpr char DEFAULT_TITLE[] = "Skarvolt";
-constexpr unsigned char KEY_ESCAPE = 27;
+
+Controls controls;
+// The run's clock: the real one, slowed down by --speed.
+PacedClock paced_clock;
+
+Micros game_now()
+{
+    return game_time(paced_clock, clock_now_us());
+}
 
 // A best score that its crash could not save (the file held by a stuck game, say): the
 // next crash saves it, and so does the way out.
@@ -30,7 +38,26 @@ bool best_pending = false;
 // Arms the tick timer for a tick due at `due` on the run's clock.
 void arm_tick(Micros due)
 {
-    glutTimerFunc(delay_ms(due, clock_now_us()), on_tick, 0);
+    glutTimerFunc(delay_ms(real_time(paced_clock, due), clock_now_us()), on_tick, 0);
+}
+
+// Tells the game what the player's input gives, as a press or a release: that is what
+// the rules receive, and what a recording replays.
+void play(Input input)
+{
+    switch (thrust_for(controls, input, climbing(game))) {
+    case Thrust::ON:
+        record_input("press", [] {
+            if (thrust_on(game, game_now()))
+                arm_tick(pace_next_due(game.pace));
+        });
+        break;
+    case Thrust::OFF:
+        record_input("release", [] { thrust_off(game); });
+        break;
+    case Thrust::NONE:
+        break;
+    }
 }
 
 } // namespace
@@ -96,20 +123,32 @@ void open_title_screen()
     (void)saves_on_exit;
 }
 
+bool take_controls(int* argc, char** argv)
+{
+    Controls chosen;
+    if (!take_control_options(argc, argv, &chosen))
+        return false;
+    use_controls(chosen);
+    char text[CONTROLS_TEXT_SIZE];
+    describe_controls(chosen, text, sizeof text);
+    record_options(text);
+    return true;
+}
+
+void use_controls(const Controls& chosen)
+{
+    controls = chosen;
+    set_pace(paced_clock, clock_now_us(), chosen.speed);
+}
+
 void on_mouse(int /*button*/, int button_state, int /*x*/, int /*y*/)
 {
-    if (button_state == GLUT_DOWN)
-        record_input("press", [] {
-            if (thrust_on(game, clock_now_us()))
-                arm_tick(pace_next_due(game.pace));
-        });
-    else
-        record_input("release", [] { thrust_off(game); });
+    play(button_state == GLUT_DOWN ? Input::MOUSE_PRESS : Input::MOUSE_RELEASE);
 }
 
 void on_tick(int /*value*/)
 {
-    const TickResult result = tick(game, clock_now_us());
+    const TickResult result = tick(game, game_now());
     if (result.crashed)
         best_pending = !save_best(game);
     else
@@ -137,8 +176,25 @@ void draw_frame(Game& game)
 
 void on_key(unsigned char key, int /*x*/, int /*y*/)
 {
-    if (key == 'q' || key == 'Q' || key == KEY_ESCAPE)
+    if (is_quit_key(key))
         std::exit(0);
+    play(Input::KEY_DOWN);
+}
+
+void on_key_up(unsigned char key, int /*x*/, int /*y*/)
+{
+    if (!is_quit_key(key))
+        play(Input::KEY_UP);
+}
+
+void on_special(int /*key*/, int /*x*/, int /*y*/)
+{
+    play(Input::KEY_DOWN);
+}
+
+void on_special_up(int /*key*/, int /*x*/, int /*y*/)
+{
+    play(Input::KEY_UP);
 }
 
 void on_reshape(int width, int height)

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "app/controls.h"
 #include "game/state.h"
 
 inline constexpr int WINDOW_WIDTH = 400;
@@ -41,6 +42,15 @@ bool save_best(GameState& game);
 // Saves the window's game's best if its crash could not; nothing otherwise.
 void save_pending_best();
 
+// Takes the player's options out of the command line (take_control_options), plays by
+// them and has a recording name them. False, after one line on standard error, when one
+// cannot be followed.
+bool take_controls(int* argc, char** argv);
+
+// How the window's player plays from now on (app/controls.h): toggled or held, the pace,
+// the keys. Until it is called, the button is held, at full pace, on the mouse alone.
+void use_controls(const Controls& controls);
+
 // GLUT mouse callback: every button of the mouse is the game's one button.
 void on_mouse(int button, int button_state, int x, int y);
 
@@ -57,5 +67,10 @@ void on_display();
 // from the game's own random sequence, and a frame that shows it arms the next run.
 void draw_frame(Game& game);
 
+// GLUT keyboard callbacks: q, Q and Esc quit; with --keys every other key, those GLUT
+// reports as special (arrows, function keys) included, is the button too.
 void on_key(unsigned char key, int x, int y);
+void on_key_up(unsigned char key, int x, int y);
+void on_special(int key, int x, int y);
+void on_special_up(int key, int x, int y);
 void on_reshape(int width, int height);

@@ -16,6 +16,12 @@ void open_window(int* argc, char** argv)
     glutKeyboardFunc(on_key);
     glutMouseFunc(on_mouse);
     glutReshapeFunc(on_reshape);
+    // Keys are the button only with --keys, which needs their releases too, and a key
+    // held down must not press the button again and again.
+    glutKeyboardUpFunc(on_key_up);
+    glutSpecialFunc(on_special);
+    glutSpecialUpFunc(on_special_up);
+    glutIgnoreKeyRepeat(1);
 
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
 }

@@ -355,14 +355,37 @@ void XServer::redraw(Window w)
     XSync(dpy_, False);
 }
 
-void XServer::key(const std::string& keysym_name)
+namespace {
+
+KeyCode key_code(Display* dpy, const std::string& keysym_name, KeySym* keysym)
 {
-    const KeySym keysym = XStringToKeysym(keysym_name.c_str());
-    if (keysym == NoSymbol)
+    *keysym = XStringToKeysym(keysym_name.c_str());
+    if (*keysym == NoSymbol)
         fail("unknown keysym " + keysym_name);
-    const KeyCode code = XKeysymToKeycode(dpy_, keysym);
+    const KeyCode code = XKeysymToKeycode(dpy, *keysym);
     if (code == 0)
         fail("no key for keysym " + keysym_name);
+    return code;
+}
+
+} // namespace
+
+void XServer::hold_key(const std::string& keysym_name, bool down)
+{
+    KeySym keysym = NoSymbol;
+    const KeyCode code = key_code(dpy_, keysym_name, &keysym);
+    KeySym lower, upper;
+    XConvertCase(keysym, &lower, &upper);
+    if (lower != upper && keysym == upper)
+        fail("hold_key takes no key that needs Shift: " + keysym_name);
+    XTestFakeKeyEvent(dpy_, code, down ? True : False, CurrentTime);
+    XSync(dpy_, False);
+}
+
+void XServer::key(const std::string& keysym_name)
+{
+    KeySym keysym = NoSymbol;
+    const KeyCode code = key_code(dpy_, keysym_name, &keysym);
     KeySym lower, upper;
     XConvertCase(keysym, &lower, &upper);
     const bool shifted = lower != upper && keysym == upper;

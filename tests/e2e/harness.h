@@ -112,6 +112,9 @@ public:
     // Presses and releases the key of an X keysym name ("q", "Q", "Escape", "Left",
     // "F1"); Shift is held for upper-case letters. Keys reach the focused window.
     void key(const std::string& keysym);
+    // Presses or releases, alone, the key of a keysym name that needs no Shift ("space",
+    // "Left"): a key held down repeats as the server repeats it.
+    void hold_key(const std::string& keysym, bool down);
     void pointer(int x, int y);           // moves the pointer, screen coordinates
     void button(int number, bool down);   // presses or releases a mouse button
     void press(int x, int y) { pointer(x, y); button(1, true); }

@@ -52,12 +52,13 @@ std::vector<Nanos> frame_times(const std::string& log)
 }
 
 // A game whose frames are noted in box's "frames" file; refresh_hz 0: swaps never wait.
-Game start_noted_game(XServer& x, Sandbox& box, int refresh_hz)
+Game start_noted_game(XServer& x, Sandbox& box, int refresh_hz,
+                      const std::vector<std::string>& args = {})
 {
     std::vector<std::string> env{"SKARVOLT_E2E_FRAME_LOG=" + box.path("frames")};
     if (refresh_hz > 0)
         env.push_back("SKARVOLT_E2E_REFRESH_HZ=" + std::to_string(refresh_hz));
-    return Game(box, {.env = env, .preload = {SKARVOLT_E2E_REFRESH_SWAP}}, &x);
+    return Game(box, {.args = args, .env = env, .preload = {SKARVOLT_E2E_REFRESH_SWAP}}, &x);
 }
 
 // Frames drawn so far, once the title screen has been drawn and stays still.
@@ -87,10 +88,10 @@ struct HeldRun {
     Nanos from_press; // from the test's press to the crash frame
 };
 
-HeldRun held_run(XServer& x, int refresh_hz)
+HeldRun held_run(XServer& x, int refresh_hz, const std::vector<std::string>& args = {})
 {
     Sandbox box;
-    Game game = start_noted_game(x, box, refresh_hz);
+    Game game = start_noted_game(x, box, refresh_hz, args);
     const std::size_t before = title_frames(x, game, box);
     const Nanos pressed = monotonic_now();
     e2e::held_run_crash(x, game, box);
@@ -136,6 +137,28 @@ TEST(GameSpeed, AScreenThatWaitsForItsRefreshLeavesTheRunAsLong)
     // sooner than 45 ticks after it, whatever the machine does; a timer may fire up to a
     // millisecond early, as timers count whole ones.
     EXPECT_GE(shortest_from_press, HELD_RUN_TICKS - 2 * MS) << "ticks ran ahead of their time";
+}
+
+TEST(GameSpeed, HalfSpeedMakesAHeldRunLastTwiceAsLong)
+{
+    // The same 44 ticks from the first frame to the crash, each 24 ms instead of 12: 1056
+    // ms against 528. A busy machine moves either span by up to 50 ms (above), so the
+    // shortest of a few runs of each is compared, with room for that.
+    XServer x;
+    Nanos full = INT64_MAX;
+    Nanos half = INT64_MAX;
+    double ratio = 0;
+    for (int round = 1; round <= 3; ++round) {
+        full = std::min(full, held_run(x, 0).span);
+        half = std::min(half, held_run(x, 0, {"--speed", "50"}).span);
+        ratio = static_cast<double>(half) / static_cast<double>(full);
+        std::printf("held run, first to crash frame: %.1f ms at full speed, %.1f ms at half "
+                    "speed (%.3f)\n", in_ms(full), in_ms(half), ratio);
+        if (ratio >= 1.8 && ratio <= 2.2)
+            break;
+    }
+    EXPECT_GE(ratio, 1.8);
+    EXPECT_LE(ratio, 2.2);
 }
 
 TEST(GameSpeed, ARunStoppedForASecondGoesOnAtItsPace)

@@ -1,6 +1,7 @@
 // The browser game in Debian's headless Chromium, served by a small static server of
 // our own: the title screen, a run held to the crash, the best score after a reload,
-// the quit key, and the pictures of seed 1 against the desktop game's.
+// the quit key, the controls (panel, address, keys, gamepad), and the pictures of seed 1
+// against the desktop game's.
 //
 //   node browser_test.mjs SITE_DIR FONT_TABLE [DESKTOP_PICTURES_DIR]
 //
@@ -367,6 +368,78 @@ try {
         check(showsText(await canvasPicture(page), font, '45 (HS: 45)'), 'and the next run\'s crash still knows the best');
         const said = page.consoleLines.filter(line => /storage/.test(line));
         check(said.length === 1 && said[0].startsWith('warn'), `the console says so once (${said.length} times)`);
+        if (failures > failed)
+            dumpConsole(page);
+    }
+
+    // The controls: the address's parameters for one visit, the panel's choice kept for
+    // the next, and a gamepad (the browser's Gamepad API, stubbed in the page) as the
+    // button. A stub pad's buttons are pressed by the test: window.testPad.
+    const gamepadStub = () => {
+        window.testPad = { connected: true, buttons: [{ pressed: false }, { pressed: false }] };
+        navigator.getGamepads = () => [null, window.testPad];
+    };
+    const panel = page => page.evaluate(() => ({
+        toggle: document.getElementById('toggle').checked,
+        speed: +document.getElementById('speed').value,
+        keys: document.getElementById('keys').checked,
+        gamepad: document.getElementById('gamepad').checked,
+    }));
+    const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
+    {
+        const page = await openPage(browser, { before: gamepadStub });
+        const failed = failures;
+        // Without them, Space and a gamepad's button do nothing.
+        await page.goto(base);
+        let drawn = await settled(page);
+        check(same(await panel(page), { toggle: false, speed: 100, keys: false, gamepad: false }),
+              'the panel starts with the game as it always was');
+        await page.focus('#canvas');
+        await page.keyboard.down(' ');
+        await page.evaluate(() => { window.testPad.buttons[1].pressed = true; });
+        await new Promise(resolve => setTimeout(resolve, 300));
+        await page.keyboard.up(' ');
+        await page.evaluate(() => { window.testPad.buttons[1].pressed = false; });
+        check(await framesDrawn(page) === drawn && showsText(await canvasPicture(page), font, 'HS: 0'),
+              'without the keys or the gamepad, Space and a gamepad button start nothing');
+
+        // ?toggle=1&speed=70&keys=1: one tap of Space climbs out of the top, at 70% of the
+        // pace: never sooner than 45 ticks of 12 ms * 100 / 70 after the tap.
+        await page.goto(`${base}?toggle=1&speed=70&keys=1`);
+        drawn = await settled(page);
+        check(same(await panel(page), { toggle: true, speed: 70, keys: true, gamepad: false }),
+              'the address\'s toggle=1&speed=70&keys=1 show in the panel');
+        await page.focus('#canvas');
+        const tapped = Date.now();
+        await page.keyboard.press(' ');
+        const crashed = await showsTextSoon(page, '45 (HS: 45)');
+        const took = Date.now() - tapped;
+        check(crashed, 'with toggle=1&keys=1 one tap of Space climbs to the crash at 45');
+        check(took >= 45 * 12 * 100 / 70, `at speed=70 the run lasts at least ${Math.ceil(45 * 12 * 100 / 70)} ms (${took} ms)`);
+        check(await page.evaluate(() => localStorage.getItem('skarvolt.controls')) === null,
+              'the address\'s controls are for this visit only');
+
+        // The panel's choice is kept: a gamepad's button as the button, held to the crash.
+        await page.goto(base);
+        await settled(page);
+        await page.click('#gamepad');
+        check(same(await panel(page), { toggle: false, speed: 100, keys: false, gamepad: true }),
+              'the panel shows the gamepad ticked');
+        await page.reload();
+        drawn = await settled(page);
+        check((await panel(page)).gamepad, 'after a reload the panel still has the gamepad ticked');
+        await page.evaluate(() => { window.testPad.buttons[0].pressed = true; });
+        check(await showsTextSoon(page, '45 (HS: 45)'), 'a gamepad button held from the start crashes at 45');
+        await page.evaluate(() => { window.testPad.buttons[0].pressed = false; });
+
+        // Values the page cannot follow are said in the console and left as they were.
+        await page.goto(`${base}?speed=30&toggle=yes`);
+        await settled(page);
+        check(same(await panel(page), { toggle: false, speed: 100, keys: false, gamepad: true }),
+              'speed=30 and toggle=yes change nothing');
+        check(page.consoleLines.some(line => line.startsWith('warn') && line.includes('speed="30"')) &&
+              page.consoleLines.some(line => line.startsWith('warn') && line.includes('toggle="yes"')),
+              'the console says why');
         if (failures > failed)
             dumpConsole(page);
     }

@@ -20,6 +20,10 @@ constexpr int KEY_ESCAPE = 27;
 
 void (*display_func)() = nullptr;
 void (*keyboard_func)(unsigned char, int, int) = nullptr;
+void (*keyboard_up_func)(unsigned char, int, int) = nullptr;
+void (*special_func)(int, int, int) = nullptr;
+void (*special_up_func)(int, int, int) = nullptr;
+bool ignore_key_repeat = false;
 void (*mouse_func)(int, int, int, int) = nullptr;
 void (*reshape_func)(int, int) = nullptr;
 
@@ -180,17 +184,67 @@ EM_BOOL on_touch(int type, const EmscriptenTouchEvent* event, void* /*user_data*
     return EM_TRUE; // keeps the browser from also sending mouse events for the touch
 }
 
+// The page's name of a key that GLUT gives as a character, or -1.
+int key_character(const EmscriptenKeyboardEvent& event)
+{
+    static constexpr struct {
+        const char* name;
+        int character;
+    } NAMED[] = {{"Escape", KEY_ESCAPE}, {"Enter", '\r'}, {"Tab", '\t'}, {"Backspace", 8}, {"Delete", 127}};
+    for (const auto& named : NAMED)
+        if (std::strcmp(event.key, named.name) == 0)
+            return named.character;
+    if (std::strlen(event.key) == 1 && static_cast<unsigned char>(event.key[0]) < 128)
+        return static_cast<unsigned char>(event.key[0]);
+    return -1;
+}
+
+// The page's name of a key that GLUT gives as a special key, or -1.
+int key_special(const EmscriptenKeyboardEvent& event)
+{
+    static constexpr struct {
+        const char* name;
+        int key;
+    } NAMED[] = {{"ArrowLeft", GLUT_KEY_LEFT}, {"ArrowUp", GLUT_KEY_UP}, {"ArrowRight", GLUT_KEY_RIGHT},
+                 {"ArrowDown", GLUT_KEY_DOWN}, {"PageUp", GLUT_KEY_PAGE_UP}, {"PageDown", GLUT_KEY_PAGE_DOWN},
+                 {"Home", GLUT_KEY_HOME}, {"End", GLUT_KEY_END}, {"Insert", GLUT_KEY_INSERT}};
+    for (const auto& named : NAMED)
+        if (std::strcmp(event.key, named.name) == 0)
+            return named.key;
+    int f = 0;
+    if (std::sscanf(event.key, "F%d", &f) == 1 && f >= 1 && f <= 12 && std::strlen(event.key) <= 3)
+        return GLUT_KEY_F1 + f - 1;
+    return -1;
+}
+
+// A key goes down or up. The browser's own shortcuts (with Ctrl, Alt or the system key)
+// are the browser's; a release always counts, so that no key stays down for the game.
+void deliver_key(const EmscriptenKeyboardEvent& event, bool down)
+{
+    if (ended || (down && (event.ctrlKey || event.altKey || event.metaKey)))
+        return;
+    if (down && event.repeat && ignore_key_repeat)
+        return;
+    if (const int character = key_character(event); character >= 0) {
+        const auto callback = down ? keyboard_func : keyboard_up_func;
+        if (callback)
+            callback(static_cast<unsigned char>(character), 0, 0);
+    } else if (const int special = key_special(event); special >= 0) {
+        const auto callback = down ? special_func : special_up_func;
+        if (callback)
+            callback(special, 0, 0);
+    }
+}
+
 EM_BOOL on_key_down(int /*type*/, const EmscriptenKeyboardEvent* event, void* /*user_data*/)
 {
-    if (keyboard_func == nullptr || ended || event->ctrlKey || event->altKey || event->metaKey)
-        return EM_FALSE;
-    int key = -1;
-    if (std::strcmp(event->key, "Escape") == 0)
-        key = KEY_ESCAPE;
-    else if (std::strlen(event->key) == 1 && static_cast<unsigned char>(event->key[0]) < 128)
-        key = static_cast<unsigned char>(event->key[0]);
-    if (key >= 0)
-        keyboard_func(static_cast<unsigned char>(key), 0, 0);
+    deliver_key(*event, true);
+    return EM_FALSE;
+}
+
+EM_BOOL on_key_up(int /*type*/, const EmscriptenKeyboardEvent* event, void* /*user_data*/)
+{
+    deliver_key(*event, false);
     return EM_FALSE;
 }
 
@@ -199,6 +253,13 @@ EM_BOOL on_key_down(int /*type*/, const EmscriptenKeyboardEvent* event, void* /*
 extern "C" EMSCRIPTEN_KEEPALIVE void canvas_resized()
 {
     redraw_if_resized();
+}
+
+// A gamepad's button, which the page reads through the browser's Gamepad API: the game's
+// button, as a mouse button is.
+extern "C" EMSCRIPTEN_KEEPALIVE void gamepad_button(int down)
+{
+    deliver_mouse(GLUT_LEFT_BUTTON, down ? GLUT_DOWN : GLUT_UP, 0, 0);
 }
 
 // The game has ended (a quit key) or failed: nothing of it may run again on this page.
@@ -260,6 +321,26 @@ void glutKeyboardFunc(void (*callback)(unsigned char, int, int))
     keyboard_func = callback;
 }
 
+void glutKeyboardUpFunc(void (*callback)(unsigned char, int, int))
+{
+    keyboard_up_func = callback;
+}
+
+void glutSpecialFunc(void (*callback)(int, int, int))
+{
+    special_func = callback;
+}
+
+void glutSpecialUpFunc(void (*callback)(int, int, int))
+{
+    special_up_func = callback;
+}
+
+void glutIgnoreKeyRepeat(int ignore)
+{
+    ignore_key_repeat = ignore != 0;
+}
+
 void glutMouseFunc(void (*callback)(int, int, int, int))
 {
     mouse_func = callback;
@@ -306,6 +387,7 @@ void glutMainLoop()
     emscripten_set_touchend_callback(CANVAS, nullptr, EM_FALSE, on_touch);
     emscripten_set_touchcancel_callback(CANVAS, nullptr, EM_FALSE, on_touch);
     emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, on_key_down);
+    emscripten_set_keyup_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, on_key_up);
     // The window's resize also tells of a new pixel density (the page zoomed); the page
     // itself reports changes of the canvas's own size (canvas_resized).
     emscripten_set_resize_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, on_page_resize);

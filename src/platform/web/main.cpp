@@ -8,6 +8,7 @@
 #include <GL/freeglut.h>
 #include <emscripten/emscripten.h>
 
+#include "app/controls.h"
 #include "app/decimal.h"
 #include "app/shell.h"
 #include "app/window.h"
@@ -98,6 +99,16 @@ void seed_from_page()
 }
 
 } // namespace
+
+// The page's settings (its panel, its address's parameters): the button toggled or held,
+// the pace in percent, the keys as the button. The page calls it before the game starts
+// and whenever the player changes them; a run in progress goes on at the new pace.
+extern "C" EMSCRIPTEN_KEEPALIVE void page_controls(int toggle, int speed, int keys)
+{
+    if (speed < SLOWEST_SPEED || speed > FULL_SPEED)
+        speed = FULL_SPEED;
+    use_controls({.toggle = toggle != 0, .keys = keys != 0, .speed = speed});
+}
 
 int main()
 {
