@@ -1,0 +1,265 @@
+#include "train/batch.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/shell.h"
+#include "game/pace.h"
+#include "game/random.h"
+#include "game/rules.h"
+#include "game/run.h"
+
+namespace {
+
+constexpr int JOB_RESET = 0;
+constexpr int JOB_STEP = 1;
+constexpr std::uint32_t PRESS_BIT = 0x80000000u;
+// Runs kept before the first growth: an episode of a few thousand action changes.
+constexpr std::size_t RUNS_RESERVED = 4096;
+// Mixed into an episode's seed for its sticky actions' generator, so that it draws
+// nothing like the seed sequence's.
+constexpr std::uint64_t STICKY_SALT = 0x5851f42d4c957f2dull;
+
+// SplitMix64: small, fast and good enough for choosing seeds and sticky actions; the
+// tunnel never draws from it.
+std::uint64_t split_mix(std::uint64_t& state)
+{
+    std::uint64_t z = (state += 0x9e3779b97f4a7c15ull);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+}
+
+// The newest block's own column at or behind the last column a block still covers the
+// ship from (SHIP_COLUMN + OBSTACLE_WIDTH - 1): the block the ship is in or meets next.
+// A block's own column is its leftmost, the first to reach the ship.
+int next_block_column(std::uint32_t score)
+{
+    const int last = SHIP_COLUMN + OBSTACLE_WIDTH - 1;
+    const std::int32_t d = generation_index(score, last);
+    const int back = d >= 0 ? (OBSTACLE_SPACING - d % OBSTACLE_SPACING) % OBSTACLE_SPACING : -d;
+    return last - back;
+}
+
+} // namespace
+
+void observe(const GameState& game, float* obs)
+{
+    const float y = game.trail[0];
+    obs[OBS_HEIGHT] = y;
+    obs[OBS_VELOCITY] = game.velocity * VELOCITY_SCALE;
+    obs[OBS_HELD] = game.accel > 0.0f ? 1.0f : 0.0f;
+    // The reset's column holds the run's first block, so there is always one.
+    const int block = next_block_column(game.score);
+    const float center = game.obstacle_center[block];
+    obs[OBS_BLOCK_DISTANCE] = static_cast<float>(SHIP_COLUMN - block) / OBSTACLE_SPACING;
+    obs[OBS_BLOCK_BOTTOM] = center - OBSTACLE_HALF_HEIGHT - y;
+    obs[OBS_BLOCK_TOP] = center + OBSTACLE_HALF_HEIGHT - y;
+    for (int k = 0; k < LOOKAHEAD; ++k) {
+        const int column = SHIP_COLUMN - k * LOOKAHEAD_STEP;
+        const float g = half_gap(generation_index(game.score, column));
+        const float center = game.tunnel_center[column];
+        obs[OBS_WALLS + 2 * k] = center + g - y;
+        obs[OBS_WALLS + 2 * k + 1] = center - g - y;
+    }
+}
+
+const char* Batch::check(const BatchConfig& config)
+{
+    if (config.num_envs < 1)
+        return "num_envs must be at least 1";
+    if (config.num_threads < 0)
+        return "num_threads must be 0 (one per core) or more";
+    if (config.frame_skip < 1)
+        return "frame_skip must be at least 1";
+    if (config.max_episode_ticks < 0)
+        return "max_episode_ticks must be 0 (no limit) or more";
+    if (!(config.repeat_action_probability >= 0.0 && config.repeat_action_probability <= 1.0))
+        return "repeat_action_probability must lie in [0, 1]";
+    return nullptr;
+}
+
+Batch::Batch(const BatchConfig& config)
+    : config_(config), envs_(static_cast<std::size_t>(config.num_envs))
+{
+    int threads = config.num_threads;
+    if (threads == 0)
+        threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    threads_ = std::min(threads, config.num_envs);
+    for (std::size_t i = 0; i < envs_.size(); ++i) {
+        if (config.record)
+            envs_[i].runs.reserve(RUNS_RESERVED);
+        // Until the first reset chooses, game i's seeds follow from i.
+        envs_[i].seed_stream = i;
+        envs_[i].done = true;
+    }
+    for (int slice = 1; slice < threads_; ++slice)
+        workers_.emplace_back([this, slice] { worker(slice); });
+}
+
+Batch::~Batch()
+{
+    stopping_ = true;
+    generation_.fetch_add(1);
+    generation_.notify_all();
+    for (std::thread& t : workers_)
+        t.join();
+}
+
+void Batch::start_episode(Env& env, std::uint32_t seed)
+{
+    // The game as the simulator starts it after "seed s", then the press that starts the
+    // first run, at the clock's zero.
+    env.game = Game{};
+    random_seed(&env.game.random, seed);
+    env.game.win_width = WINDOW_WIDTH;
+    env.game.win_height = WINDOW_HEIGHT;
+    start_game(env.game);
+    env.game.high_score = env.best;
+    env.clock = 0;
+    thrust_on(env.game, env.clock);
+    env.seed = seed;
+    env.sticky_stream = seed ^ STICKY_SALT;
+    env.episode_ticks = 0;
+    env.last_action = 1;
+    env.done = false;
+    env.runs.clear();
+}
+
+void Batch::step_one(Env& env, std::uint8_t action, float* obs, float* reward,
+                     std::uint8_t* terminated, std::uint8_t* truncated)
+{
+    if (env.done) {
+        start_episode(env, static_cast<std::uint32_t>(split_mix(env.seed_stream) >> 32));
+        observe(env.game, obs);
+        *reward = 0.0f;
+        *terminated = 0;
+        *truncated = 0;
+        return;
+    }
+    const double p = config_.repeat_action_probability;
+    if (p > 0.0 && static_cast<double>(split_mix(env.sticky_stream) >> 11) * 0x1.0p-53 < p)
+        action = env.last_action;
+    env.last_action = action;
+    if (action)
+        thrust_on(env.game, env.clock);
+    else
+        thrust_off(env.game);
+
+    std::int64_t ticks = config_.frame_skip;
+    const std::int64_t limit = config_.max_episode_ticks;
+    if (limit > 0)
+        ticks = std::min(ticks, limit - env.episode_ticks);
+    bool crashed = false;
+    std::int64_t ran = 0;
+    while (ran < ticks) {
+        // Every tick exactly on time, as the simulator fires them: one tick each.
+        env.clock += TICK_US;
+        ++ran;
+        if (tick(env.game, env.clock).crashed) {
+            crashed = true;
+            break;
+        }
+    }
+    env.episode_ticks += ran;
+    if (crashed && env.game.score > env.best)
+        env.best = env.game.score;
+    if (crashed)
+        env.game.high_score = env.best;
+
+    if (config_.record) {
+        const std::uint32_t bit = action ? PRESS_BIT : 0;
+        if (!env.runs.empty() && (env.runs.back() & PRESS_BIT) == bit
+            && (env.runs.back() & ~PRESS_BIT) + ran < PRESS_BIT)
+            env.runs.back() += static_cast<std::uint32_t>(ran);
+        else
+            env.runs.push_back(bit | static_cast<std::uint32_t>(ran));
+    }
+    observe(env.game, obs);
+    *reward = static_cast<float>(ran);
+    *terminated = crashed;
+    *truncated = !crashed && limit > 0 && env.episode_ticks >= limit;
+    env.done = *terminated || *truncated;
+}
+
+void Batch::run_slice(int slice)
+{
+    const std::size_t n = envs_.size();
+    const std::size_t t = static_cast<std::size_t>(threads_);
+    const std::size_t s = static_cast<std::size_t>(slice);
+    const std::size_t begin = n * s / t;
+    const std::size_t end = n * (s + 1) / t;
+    for (std::size_t i = begin; i < end; ++i) {
+        float* obs = obs_ + i * OBS_SIZE;
+        if (job_ == JOB_RESET) {
+            Env& env = envs_[i];
+            const std::int64_t seed = seeds_[i];
+            if (seed >= 0)
+                env.seed_stream = static_cast<std::uint64_t>(seed);
+            start_episode(env, seed >= 0 ? static_cast<std::uint32_t>(seed)
+                                         : static_cast<std::uint32_t>(split_mix(env.seed_stream) >> 32));
+            observe(env.game, obs);
+        } else {
+            step_one(envs_[i], actions_[i], obs, rewards_ + i, terminated_ + i, truncated_ + i);
+        }
+    }
+}
+
+void Batch::worker(int slice)
+{
+    std::uint32_t seen = 0;
+    for (;;) {
+        generation_.wait(seen);
+        seen = generation_.load();
+        if (stopping_)
+            return;
+        run_slice(slice);
+        if (pending_.fetch_sub(1) == 1)
+            pending_.notify_one();
+    }
+}
+
+void Batch::run_slices(int job)
+{
+    job_ = job;
+    if (threads_ == 1) {
+        run_slice(0);
+        return;
+    }
+    pending_.store(threads_ - 1);
+    generation_.fetch_add(1);
+    generation_.notify_all();
+    run_slice(0);
+    for (int left = pending_.load(); left != 0; left = pending_.load())
+        pending_.wait(left);
+}
+
+void Batch::reset(const std::int64_t* seeds, float* obs)
+{
+    seeds_ = seeds;
+    obs_ = obs;
+    run_slices(JOB_RESET);
+}
+
+void Batch::step(const std::uint8_t* actions, float* obs, float* rewards, std::uint8_t* terminated,
+                 std::uint8_t* truncated)
+{
+    actions_ = actions;
+    obs_ = obs;
+    rewards_ = rewards;
+    terminated_ = terminated;
+    truncated_ = truncated;
+    run_slices(JOB_STEP);
+}
+
+std::string Batch::recording(int i) const
+{
+    const Env& env = envs_[static_cast<std::size_t>(i)];
+    std::string text = "seed " + std::to_string(env.seed) + "\npress\n";
+    for (const std::uint32_t run : env.runs) {
+        text += (run & PRESS_BIT) ? "press\ntick " : "release\ntick ";
+        text += std::to_string(run & ~PRESS_BIT);
+        text += '\n';
+    }
+    return text;
+}
