@@ -19,6 +19,26 @@ constexpr std::size_t RUNS_RESERVED = 4096;
 // Mixed into an episode's seed for its sticky actions' generator, so that it draws
 // nothing like the seed sequence's.
 constexpr std::uint64_t STICKY_SALT = 0x5851f42d4c957f2dull;
+// How long a thread watches for the next step before it sleeps: a step of a thousand
+// games takes about a tenth of a millisecond, less than a sleeping thread takes to wake.
+constexpr int SPINS = 4000;
+// Games a thread takes at a time: enough to outweigh taking them, few enough that a thread
+// slowed by another program leaves the rest to the others.
+constexpr std::uint64_t SLICE = 32;
+
+// Waits until value is no longer old: a while spinning, then asleep.
+template <typename T>
+void await_change(const std::atomic<T>& value, T old)
+{
+    for (int i = 0; i < SPINS; ++i) {
+        if (value.load(std::memory_order_acquire) != old)
+            return;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    value.wait(old);
+}
 
 // SplitMix64: small, fast and good enough for choosing seeds and sticky actions; the
 // tunnel never draws from it.
@@ -93,8 +113,8 @@ Batch::Batch(const BatchConfig& config)
         envs_[i].seed_stream = i;
         envs_[i].done = true;
     }
-    for (int slice = 1; slice < threads_; ++slice)
-        workers_.emplace_back([this, slice] { worker(slice); });
+    for (int t = 1; t < threads_; ++t)
+        workers_.emplace_back([this] { worker(); });
 }
 
 Batch::~Batch()
@@ -182,13 +202,8 @@ void Batch::step_one(Env& env, std::uint8_t action, float* obs, float* reward,
     env.done = *terminated || *truncated;
 }
 
-void Batch::run_slice(int slice)
+void Batch::run_slice(std::size_t begin, std::size_t end)
 {
-    const std::size_t n = envs_.size();
-    const std::size_t t = static_cast<std::size_t>(threads_);
-    const std::size_t s = static_cast<std::size_t>(slice);
-    const std::size_t begin = n * s / t;
-    const std::size_t end = n * (s + 1) / t;
     for (std::size_t i = begin; i < end; ++i) {
         float* obs = obs_ + i * OBS_SIZE;
         if (job_ == JOB_RESET) {
@@ -205,40 +220,61 @@ void Batch::run_slice(int slice)
     }
 }
 
-void Batch::worker(int slice)
+void Batch::take_slices(std::uint32_t generation)
 {
-    std::uint32_t seen = 0;
+    const std::uint64_t n = envs_.size();
+    std::uint64_t next = next_slice_.load(std::memory_order_acquire);
     for (;;) {
-        generation_.wait(seen);
-        seen = generation_.load();
-        if (stopping_)
+        const std::uint64_t begin = next & 0xffffffffu;
+        if ((next >> 32) != generation || begin >= n)
             return;
-        run_slice(slice);
-        if (pending_.fetch_sub(1) == 1)
-            pending_.notify_one();
+        const std::uint64_t end = std::min(n, begin + SLICE);
+        if (!next_slice_.compare_exchange_weak(next, (next & ~std::uint64_t{0xffffffffu}) | end,
+                                               std::memory_order_acq_rel))
+            continue;
+        run_slice(begin, end);
+        const auto count = static_cast<std::uint32_t>(end - begin);
+        if (games_done_.fetch_add(count, std::memory_order_acq_rel) + count == n)
+            games_done_.notify_one();
+        next = next_slice_.load(std::memory_order_acquire);
     }
 }
 
-void Batch::run_slices(int job)
+void Batch::worker()
+{
+    std::uint32_t seen = 0;
+    for (;;) {
+        await_change(generation_, seen);
+        seen = generation_.load(std::memory_order_acquire);
+        if (stopping_)
+            return;
+        take_slices(seen);
+    }
+}
+
+void Batch::run_job(int job)
 {
     job_ = job;
     if (threads_ == 1) {
-        run_slice(0);
+        run_slice(0, envs_.size());
         return;
     }
-    pending_.store(threads_ - 1);
-    generation_.fetch_add(1);
+    const std::uint32_t generation = generation_.load() + 1;
+    games_done_.store(0);
+    next_slice_.store(std::uint64_t{generation} << 32, std::memory_order_release);
+    generation_.store(generation, std::memory_order_release);
     generation_.notify_all();
-    run_slice(0);
-    for (int left = pending_.load(); left != 0; left = pending_.load())
-        pending_.wait(left);
+    take_slices(generation);
+    const auto n = static_cast<std::uint32_t>(envs_.size());
+    for (std::uint32_t done = games_done_.load(); done != n; done = games_done_.load())
+        await_change(games_done_, done);
 }
 
 void Batch::reset(const std::int64_t* seeds, float* obs)
 {
     seeds_ = seeds;
     obs_ = obs;
-    run_slices(JOB_RESET);
+    run_job(JOB_RESET);
 }
 
 void Batch::step(const std::uint8_t* actions, float* obs, float* rewards, std::uint8_t* terminated,
@@ -249,7 +285,7 @@ void Batch::step(const std::uint8_t* actions, float* obs, float* rewards, std::u
     rewards_ = rewards;
     terminated_ = terminated;
     truncated_ = truncated;
-    run_slices(JOB_STEP);
+    run_job(JOB_STEP);
 }
 
 std::string Batch::recording(int i) const

@@ -1,7 +1,8 @@
 // Many games stepped side by side for an agent: each game flies its own episodes, one run
 // each, and every step writes its observation, reward and episode end straight into the
-// caller's arrays. The games are split across a pool of threads in fixed slices, so which
-// thread steps a game never changes what it does.
+// caller's arrays. The threads of a pool take the games a slice at a time, whichever is
+// free first; games never touch each other, so which thread steps a game never changes
+// what it does.
 #pragma once
 
 #include <atomic>
@@ -82,9 +83,11 @@ private:
     void start_episode(Env& env, std::uint32_t seed);
     void step_one(Env& env, std::uint8_t action, float* obs, float* reward, std::uint8_t* terminated,
                   std::uint8_t* truncated);
-    void run_slices(int job);
-    void run_slice(int slice);
-    void worker(int slice);
+    void run_job(int job);
+    // Steps slices of the job of generation until none is left.
+    void take_slices(std::uint32_t generation);
+    void run_slice(std::size_t begin, std::size_t end);
+    void worker();
 
     BatchConfig config_;
     std::vector<Env> envs_;
@@ -99,7 +102,11 @@ private:
     std::uint8_t* terminated_ = nullptr;
     std::uint8_t* truncated_ = nullptr;
     std::atomic<std::uint32_t> generation_{0};
-    std::atomic<int> pending_{0};
+    // The job's generation in the high half, the first game no thread has taken yet in the
+    // low half: a thread that wakes too late for a job finds another generation and
+    // takes nothing of the next.
+    std::atomic<std::uint64_t> next_slice_{0};
+    std::atomic<std::uint32_t> games_done_{0};
     bool stopping_ = false;
     std::vector<std::thread> workers_;
 };
