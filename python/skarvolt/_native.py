@@ -70,6 +70,7 @@ class Batch:
 
     def __init__(self, num_envs, num_threads, frame_skip, max_episode_ticks,
                  repeat_action_probability, record):
+        self._handle = None
         handle = ctypes.c_void_p()
         _check(_lib.skv_create(num_envs, num_threads, frame_skip, max_episode_ticks,
                                float(repeat_action_probability), 1 if record else 0,

@@ -14,8 +14,9 @@ namespace {
 constexpr int JOB_RESET = 0;
 constexpr int JOB_STEP = 1;
 constexpr std::uint32_t PRESS_BIT = 0x80000000u;
-// Runs kept before the first growth: an episode of a few thousand action changes.
-constexpr std::size_t RUNS_RESERVED = 4096;
+// Runs of equal actions kept before the first growth. An episode's record keeps its room
+// for the next, so only an episode with more changes of action than any before it grows it.
+constexpr std::size_t RUNS_RESERVED = 256;
 // Mixed into an episode's seed for its sticky actions' generator, so that it draws
 // nothing like the seed sequence's.
 constexpr std::uint64_t STICKY_SALT = 0x5851f42d4c957f2dull;

@@ -56,7 +56,8 @@ public:
     void reset(const std::int64_t* seeds, float* obs);
     // One step of every game. actions: size() bytes, 0 or 1. A game whose last step ended
     // its episode starts the next one instead (next-step autoreset: its first observation,
-    // reward 0, neither flag).
+    // reward 0, neither flag). Nothing is allocated, except when recording and an episode
+    // changes its action more often than every episode of its game before it.
     void step(const std::uint8_t* actions, float* obs, float* rewards, std::uint8_t* terminated,
               std::uint8_t* truncated);
 
