@@ -291,12 +291,19 @@ void Batch::step(const std::uint8_t* actions, float* obs, float* rewards, std::u
 
 std::string Batch::recording(int i) const
 {
+    // The record keeps runs of equal actions; each run is whole steps of frame_skip ticks,
+    // except that the episode's last step may have been cut short by its end.
     const Env& env = envs_[static_cast<std::size_t>(i)];
+    const auto k = static_cast<std::uint32_t>(config_.frame_skip);
+    const std::string skip = std::to_string(k);
     std::string text = "seed " + std::to_string(env.seed) + "\npress\n";
     for (const std::uint32_t run : env.runs) {
-        text += (run & PRESS_BIT) ? "press\ntick " : "release\ntick ";
-        text += std::to_string(run & ~PRESS_BIT);
-        text += '\n';
+        const std::string verb = (run & PRESS_BIT) ? "press\ntick " : "release\ntick ";
+        const std::uint32_t ticks = run & ~PRESS_BIT;
+        for (std::uint32_t step = 0; step < ticks / k; ++step)
+            text += verb + skip + '\n';
+        if (ticks % k != 0)
+            text += verb + std::to_string(ticks % k) + '\n';
     }
     return text;
 }

@@ -61,7 +61,8 @@ public:
     void step(const std::uint8_t* actions, float* obs, float* rewards, std::uint8_t* terminated,
               std::uint8_t* truncated);
 
-    // The simulator script of game i's episode so far.
+    // The simulator script of game i's episode so far: "seed s", "press", then for each
+    // step "press" or "release" and "tick K".
     std::string recording(int i) const;
     const Game& game(int i) const { return envs_[static_cast<std::size_t>(i)].game; }
     std::uint32_t episode_seed(int i) const { return envs_[static_cast<std::size_t>(i)].seed; }

@@ -1,6 +1,7 @@
 """The Gymnasium API: seeding, next-step autoreset, the environment checker's rules, and
 bad input turned into clear exceptions, never a crash."""
 
+import ctypes
 import unittest
 
 import numpy as np
@@ -197,6 +198,34 @@ class BadInput(Case):
             (lambda: skarvolt.Env(render_mode="human"), ValueError, "render_mode"),
             (lambda: skarvolt.Env(render_size=(0, 10)), ValueError, "render_size"),
         ])
+
+    def test_the_c_library_refuses_what_it_cannot_use(self):
+        # Other languages call the C library straight: a missing handle or array, or a
+        # configuration it cannot run, is an error code and a message, never a crash.
+        from skarvolt._native import _lib
+        batch = self.make(skarvolt.VectorEnv, 2)._batch
+        h = batch._handle
+        calls = [
+            (lambda: _lib.skv_create(2, 0, 1, 0, 0.0, 1, None), "nowhere"),
+            (lambda: _lib.skv_create(2, 0, 1, 0, float("nan"), 1, ctypes.byref(ctypes.c_void_p())),
+             "repeat_action_probability"),
+            (lambda: _lib.skv_create(2, 0, 1, -5, 0.0, 1, ctypes.byref(ctypes.c_void_p())),
+             "max_episode_ticks"),
+            (lambda: _lib.skv_reset(None, batch.seeds.ctypes.data, batch.obs.ctypes.data), "no batch"),
+            (lambda: _lib.skv_reset(h, None, batch.obs.ctypes.data), "no batch"),
+            (lambda: _lib.skv_step(h, batch.actions.ctypes.data, None, None, None, None), "no batch"),
+            (lambda: _lib.skv_recording(h, -1, None, 0, ctypes.byref(ctypes.c_size_t())), "game -1"),
+            (lambda: _lib.skv_recording(h, 0, None, 5, ctypes.byref(ctypes.c_size_t())), "nowhere"),
+            (lambda: _lib.skv_episode(h, 2, None, None, None), "game 2"),
+            (lambda: _lib.skv_render(h, 0, 0, 10, batch.obs.ctypes.data), "cannot be drawn"),
+        ]
+        for call, words in calls:
+            with self.subTest(words=words):
+                self.assertEqual(call(), 1)
+                self.assertIn(words, _lib.skv_last_error().decode())
+        batch.seeds[:] = [-2, 0]
+        self.assertEqual(_lib.skv_reset(h, batch.seeds.ctypes.data, batch.obs.ctypes.data), 1)
+        self.assertIn("seed -2 of game 0", _lib.skv_last_error().decode())
 
     def check(self, cases):
         for call, error, words in cases:
