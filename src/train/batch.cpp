@@ -1,7 +1,6 @@
 #include "train/batch.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "app/shell.h"
 #include "game/pace.h"
