@@ -204,7 +204,7 @@ class VectorEnv(_Games, _VectorBase):
         if HAVE_GYMNASIUM and hasattr(gymnasium.vector, "AutoresetMode"):
             self.metadata["autoreset_mode"] = gymnasium.vector.AutoresetMode.NEXT_STEP
         else:
-            self.metadata["autoreset_mode"] = "next_step"
+            self.metadata["autoreset_mode"] = "NextStep"  # the value of Gymnasium's NEXT_STEP
         self._started = False
 
     def reset(self, *, seed=None, options=None):
