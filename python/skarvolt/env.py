@@ -69,7 +69,7 @@ class _Games:
         self.frame_skip = int(frame_skip)
         self.max_episode_ticks = max_episode_ticks
         self.render_size = tuple(render_size)
-        self._batch = None
+        self._record = bool(record)
         self._batch = _native.Batch(num_envs, num_threads, self.frame_skip,
                                     int(max_episode_ticks or 0), repeat_action_probability, record)
         self._seeded = False
@@ -100,15 +100,20 @@ class _Games:
     def recording(self, index=0):
         """The simulator script of the current episode so far: `skarvolt-sim` replays it to
         the same score, and `skarvolt --play` shows it."""
-        return self._live_batch().recording(index)
+        batch = self._live_batch()
+        if not self._record:
+            raise RuntimeError("this environment was made with record=False and keeps no recording")
+        return batch.recording(index)
 
     def episode_seed(self, index=0):
         """The seed of the current episode: its tunnel is the game's first run with it."""
         return self._live_batch().episode(index)[0]
 
     def close(self):
-        if self._batch is not None:
-            self._batch.close()
+        # Also when the constructor failed before the batch was made.
+        batch = getattr(self, "_batch", None)
+        if batch is not None:
+            batch.close()
 
 
 class Env(_Games, _EnvBase):

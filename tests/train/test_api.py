@@ -163,6 +163,9 @@ class BadInput(Case):
         env.step(np.int8(1))
         env.step(True)
         env.close()
+        unrecorded = self.make(skarvolt.Env, record=False)
+        unrecorded.reset(seed=1)
+        self.check([(unrecorded.recording, RuntimeError, "record=False")])
         self.check([(lambda: env.step(1), RuntimeError, "closed"),
                     (lambda: env.reset(), RuntimeError, "closed"),
                     (lambda: env.recording(), RuntimeError, "closed")])
