@@ -109,7 +109,7 @@ private:
     // takes nothing of the next.
     std::atomic<std::uint64_t> next_slice_{0};
     std::atomic<std::uint32_t> games_done_{0};
-    bool stopping_ = false;
+    std::atomic<bool> stopping_{false};
     std::vector<std::thread> workers_;
 };
 
