@@ -50,6 +50,9 @@ install(FILES ${PROJECT_BINARY_DIR}/man/skarvolt-sim.6 DESTINATION ${CMAKE_INSTA
 
 # The Debian package.
 set(CPACK_GENERATOR DEB)
+# The game's own files only: the Python package (component python) is installed by
+# `cmake --install` and kept out of the package.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};Unspecified;/")
 set(CPACK_PACKAGE_NAME skarvolt)
 set(CPACK_PACKAGE_VENDOR "Skarvolt")
 set(CPACK_PACKAGE_CONTACT "Skarvolt maintainers <maintainers@skarvolt.invalid>")

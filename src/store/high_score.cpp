@@ -39,6 +39,10 @@ bool resolve_target(const char* path, char* target)
             return true;
         char link[PATH_MAX];
         const ssize_t n = readlink(target, link, sizeof link - 1);
+        // EINVAL: a file has taken the link's place since lstat; it is the target now,
+        // as if lstat had seen it.
+        if (n < 0 && errno == EINVAL)
+            return true;
         if (n < 0)
             return false;
         link[n] = '\0';

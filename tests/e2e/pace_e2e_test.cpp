@@ -142,23 +142,24 @@ TEST(GameSpeed, AScreenThatWaitsForItsRefreshLeavesTheRunAsLong)
 TEST(GameSpeed, HalfSpeedMakesAHeldRunLastTwiceAsLong)
 {
     // The same 44 ticks from the first frame to the crash, each 24 ms instead of 12: 1056
-    // ms against 528. A busy machine moves either span by up to 50 ms (above), so the
-    // shortest of a few runs of each is compared, with room for that.
+    // ms against 528. A busy machine moves either span by up to 50 ms (above), and a
+    // machine shared with other builds by more, so the shortest of a few runs of each is
+    // compared, with room for that: a ratio of 1 (the speed ignored) stays far outside.
     XServer x;
     Nanos full = INT64_MAX;
     Nanos half = INT64_MAX;
     double ratio = 0;
-    for (int round = 1; round <= 3; ++round) {
+    for (int round = 1; round <= 5; ++round) {
         full = std::min(full, held_run(x, 0).span);
         half = std::min(half, held_run(x, 0, {"--speed", "50"}).span);
         ratio = static_cast<double>(half) / static_cast<double>(full);
         std::printf("held run, first to crash frame: %.1f ms at full speed, %.1f ms at half "
                     "speed (%.3f)\n", in_ms(full), in_ms(half), ratio);
-        if (ratio >= 1.8 && ratio <= 2.2)
+        if (ratio >= 1.6 && ratio <= 2.4)
             break;
     }
-    EXPECT_GE(ratio, 1.8);
-    EXPECT_LE(ratio, 2.2);
+    EXPECT_GE(ratio, 1.6);
+    EXPECT_LE(ratio, 2.4);
 }
 
 TEST(GameSpeed, ARunStoppedForASecondGoesOnAtItsPace)

@@ -1,5 +1,6 @@
 // The high-score file where the system gets in the way: home directories from a faked
 // password database, a read-only directory and a full file system in private mounts.
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -404,12 +405,23 @@ TEST(HighScoreTogether, AFileSwappedWithALinkIsNeverWrittenThrough)
     write_file(keys, victim);
     ASSERT_EQ(symlink("keys", swap.c_str()), 0);
 
+    // The swapper stops when asked and says so: a killed one may still make its last
+    // exchange after kill returns, and swap the link back in behind the game's last save.
+    auto* const swapping = static_cast<std::atomic<int>*>(mmap(
+        nullptr, 2 * sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(swapping, MAP_FAILED);
+    std::atomic<int>& stop = swapping[0];
+    std::atomic<int>& stopped = swapping[1];
+    stop = 0;
+    stopped = 0;
     std::fflush(nullptr);
     const pid_t swapper = fork();
     if (swapper == 0) {
         alarm(60);
-        for (;;)
+        while (stop == 0)
             syscall(SYS_renameat2, AT_FDCWD, path.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE);
+        stopped = 1;
+        _exit(0);
     }
     // The game saves while the swapper runs, then, the swapper stopped and the file put
     // back, crashes once more with a low score: a save refused while the link stood in
@@ -420,7 +432,9 @@ TEST(HighScoreTogether, AFileSwappedWithALinkIsNeverWrittenThrough)
         alarm(60);
         for (std::uint32_t score = 2; score <= SAVES; ++score)
             sync_score(path, score);
-        kill(swapper, SIGKILL);
+        stop = 1;
+        while (stopped == 0)
+            usleep(1000);
         struct stat st {};
         if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
             syscall(SYS_renameat2, AT_FDCWD, path.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE);
@@ -429,6 +443,7 @@ TEST(HighScoreTogether, AFileSwappedWithALinkIsNeverWrittenThrough)
     });
     kill(swapper, SIGKILL);
     waitpid(swapper, nullptr, 0);
+    munmap(swapping, 2 * sizeof(std::atomic<int>));
     ASSERT_TRUE(game_run.ran) << game_run.err;
 
     EXPECT_EQ(read_file(keys), victim) << "written through the link";

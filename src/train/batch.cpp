@@ -1,0 +1,308 @@
+#include "train/batch.h"
+
+#include <algorithm>
+
+#include "app/shell.h"
+#include "game/pace.h"
+#include "game/random.h"
+#include "game/rules.h"
+#include "game/run.h"
+
+namespace {
+
+constexpr int JOB_RESET = 0;
+constexpr int JOB_STEP = 1;
+constexpr std::uint32_t PRESS_BIT = 0x80000000u;
+// Runs of equal actions kept before the first growth. An episode's record keeps its room
+// for the next, so only an episode with more changes of action than any before it grows it.
+constexpr std::size_t RUNS_RESERVED = 256;
+// Mixed into an episode's seed for its sticky actions' generator, so that it draws
+// nothing like the seed sequence's.
+constexpr std::uint64_t STICKY_SALT = 0x5851f42d4c957f2dull;
+// How long a thread watches for the next step before it sleeps: a step of a thousand
+// games takes about a tenth of a millisecond, less than a sleeping thread takes to wake.
+constexpr int SPINS = 4000;
+// Games a thread takes at a time: enough to outweigh taking them, few enough that a thread
+// slowed by another program leaves the rest to the others.
+constexpr std::uint64_t SLICE = 32;
+
+// Waits until value is no longer old: a while spinning, then asleep.
+template <typename T>
+void await_change(const std::atomic<T>& value, T old)
+{
+    for (int i = 0; i < SPINS; ++i) {
+        if (value.load(std::memory_order_acquire) != old)
+            return;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    value.wait(old);
+}
+
+// SplitMix64: small, fast and good enough for choosing seeds and sticky actions; the
+// tunnel never draws from it.
+std::uint64_t split_mix(std::uint64_t& state)
+{
+    std::uint64_t z = (state += 0x9e3779b97f4a7c15ull);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+}
+
+// The newest block's own column at or behind the last column a block still covers the
+// ship from (SHIP_COLUMN + OBSTACLE_WIDTH - 1): the block the ship is in or meets next.
+// A block's own column is its leftmost, the first to reach the ship.
+int next_block_column(std::uint32_t score)
+{
+    const int last = SHIP_COLUMN + OBSTACLE_WIDTH - 1;
+    const std::int32_t d = generation_index(score, last);
+    const int back = d >= 0 ? (OBSTACLE_SPACING - d % OBSTACLE_SPACING) % OBSTACLE_SPACING : -d;
+    return last - back;
+}
+
+} // namespace
+
+void observe(const GameState& game, float* obs)
+{
+    const float y = game.trail[0];
+    obs[OBS_HEIGHT] = y;
+    obs[OBS_VELOCITY] = game.velocity * VELOCITY_SCALE;
+    obs[OBS_HELD] = game.accel > 0.0f ? 1.0f : 0.0f;
+    // The reset's column holds the run's first block, so there is always one.
+    const int block = next_block_column(game.score);
+    const float center = game.obstacle_center[block];
+    obs[OBS_BLOCK_DISTANCE] = static_cast<float>(SHIP_COLUMN - block) / OBSTACLE_SPACING;
+    obs[OBS_BLOCK_BOTTOM] = center - OBSTACLE_HALF_HEIGHT - y;
+    obs[OBS_BLOCK_TOP] = center + OBSTACLE_HALF_HEIGHT - y;
+    for (int k = 0; k < LOOKAHEAD; ++k) {
+        const int column = SHIP_COLUMN - k * LOOKAHEAD_STEP;
+        const float g = half_gap(generation_index(game.score, column));
+        const float center = game.tunnel_center[column];
+        obs[OBS_WALLS + 2 * k] = center + g - y;
+        obs[OBS_WALLS + 2 * k + 1] = center - g - y;
+    }
+}
+
+const char* Batch::check(const BatchConfig& config)
+{
+    if (config.num_envs < 1)
+        return "num_envs must be at least 1";
+    if (config.num_threads < 0)
+        return "num_threads must be 0 (one per core) or more";
+    if (config.frame_skip < 1)
+        return "frame_skip must be at least 1";
+    if (config.max_episode_ticks < 0)
+        return "max_episode_ticks must be 0 (no limit) or more";
+    if (!(config.repeat_action_probability >= 0.0 && config.repeat_action_probability <= 1.0))
+        return "repeat_action_probability must lie in [0, 1]";
+    return nullptr;
+}
+
+Batch::Batch(const BatchConfig& config)
+    : config_(config), envs_(static_cast<std::size_t>(config.num_envs))
+{
+    int threads = config.num_threads;
+    if (threads == 0)
+        threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    threads_ = std::min(threads, config.num_envs);
+    for (std::size_t i = 0; i < envs_.size(); ++i) {
+        if (config.record)
+            envs_[i].runs.reserve(RUNS_RESERVED);
+        // Until the first reset chooses, game i's seeds follow from i.
+        envs_[i].seed_stream = i;
+        envs_[i].done = true;
+    }
+    for (int t = 1; t < threads_; ++t)
+        workers_.emplace_back([this] { worker(); });
+}
+
+Batch::~Batch()
+{
+    stopping_ = true;
+    generation_.fetch_add(1);
+    generation_.notify_all();
+    for (std::thread& t : workers_)
+        t.join();
+}
+
+void Batch::start_episode(Env& env, std::uint32_t seed)
+{
+    // The game as the simulator starts it after "seed s", then the press that starts the
+    // first run, at the clock's zero.
+    env.game = Game{};
+    random_seed(&env.game.random, seed);
+    env.game.win_width = WINDOW_WIDTH;
+    env.game.win_height = WINDOW_HEIGHT;
+    start_game(env.game);
+    env.game.high_score = env.best;
+    env.clock = 0;
+    thrust_on(env.game, env.clock);
+    env.seed = seed;
+    env.sticky_stream = seed ^ STICKY_SALT;
+    env.episode_ticks = 0;
+    env.last_action = 1;
+    env.done = false;
+    env.runs.clear();
+}
+
+void Batch::step_one(Env& env, std::uint8_t action, float* obs, float* reward,
+                     std::uint8_t* terminated, std::uint8_t* truncated)
+{
+    if (env.done) {
+        start_episode(env, static_cast<std::uint32_t>(split_mix(env.seed_stream) >> 32));
+        observe(env.game, obs);
+        *reward = 0.0f;
+        *terminated = 0;
+        *truncated = 0;
+        return;
+    }
+    const double p = config_.repeat_action_probability;
+    if (p > 0.0 && static_cast<double>(split_mix(env.sticky_stream) >> 11) * 0x1.0p-53 < p)
+        action = env.last_action;
+    env.last_action = action;
+    if (action)
+        thrust_on(env.game, env.clock);
+    else
+        thrust_off(env.game);
+
+    std::int64_t ticks = config_.frame_skip;
+    const std::int64_t limit = config_.max_episode_ticks;
+    if (limit > 0)
+        ticks = std::min(ticks, limit - env.episode_ticks);
+    bool crashed = false;
+    std::int64_t ran = 0;
+    while (ran < ticks) {
+        // Every tick exactly on time, as the simulator fires them: one tick each.
+        env.clock += TICK_US;
+        ++ran;
+        if (tick(env.game, env.clock).crashed) {
+            crashed = true;
+            break;
+        }
+    }
+    env.episode_ticks += ran;
+    if (crashed && env.game.score > env.best)
+        env.best = env.game.score;
+    if (crashed)
+        env.game.high_score = env.best;
+
+    if (config_.record) {
+        const std::uint32_t bit = action ? PRESS_BIT : 0;
+        if (!env.runs.empty() && (env.runs.back() & PRESS_BIT) == bit
+            && (env.runs.back() & ~PRESS_BIT) + ran < PRESS_BIT)
+            env.runs.back() += static_cast<std::uint32_t>(ran);
+        else
+            env.runs.push_back(bit | static_cast<std::uint32_t>(ran));
+    }
+    observe(env.game, obs);
+    *reward = static_cast<float>(ran);
+    *terminated = crashed;
+    *truncated = !crashed && limit > 0 && env.episode_ticks >= limit;
+    env.done = *terminated || *truncated;
+}
+
+void Batch::run_slice(std::size_t begin, std::size_t end)
+{
+    for (std::size_t i = begin; i < end; ++i) {
+        float* obs = obs_ + i * OBS_SIZE;
+        if (job_ == JOB_RESET) {
+            Env& env = envs_[i];
+            const std::int64_t seed = seeds_[i];
+            if (seed >= 0)
+                env.seed_stream = static_cast<std::uint64_t>(seed);
+            start_episode(env, seed >= 0 ? static_cast<std::uint32_t>(seed)
+                                         : static_cast<std::uint32_t>(split_mix(env.seed_stream) >> 32));
+            observe(env.game, obs);
+        } else {
+            step_one(envs_[i], actions_[i], obs, rewards_ + i, terminated_ + i, truncated_ + i);
+        }
+    }
+}
+
+void Batch::take_slices(std::uint32_t generation)
+{
+    const std::uint64_t n = envs_.size();
+    std::uint64_t next = next_slice_.load(std::memory_order_acquire);
+    for (;;) {
+        const std::uint64_t begin = next & 0xffffffffu;
+        if ((next >> 32) != generation || begin >= n)
+            return;
+        const std::uint64_t end = std::min(n, begin + SLICE);
+        if (!next_slice_.compare_exchange_weak(next, (next & ~std::uint64_t{0xffffffffu}) | end,
+                                               std::memory_order_acq_rel))
+            continue;
+        run_slice(begin, end);
+        const auto count = static_cast<std::uint32_t>(end - begin);
+        if (games_done_.fetch_add(count, std::memory_order_acq_rel) + count == n)
+            games_done_.notify_one();
+        next = next_slice_.load(std::memory_order_acquire);
+    }
+}
+
+void Batch::worker()
+{
+    std::uint32_t seen = 0;
+    for (;;) {
+        await_change(generation_, seen);
+        seen = generation_.load(std::memory_order_acquire);
+        if (stopping_)
+            return;
+        take_slices(seen);
+    }
+}
+
+void Batch::run_job(int job)
+{
+    job_ = job;
+    if (threads_ == 1) {
+        run_slice(0, envs_.size());
+        return;
+    }
+    const std::uint32_t generation = generation_.load() + 1;
+    games_done_.store(0);
+    next_slice_.store(std::uint64_t{generation} << 32, std::memory_order_release);
+    generation_.store(generation, std::memory_order_release);
+    generation_.notify_all();
+    take_slices(generation);
+    const auto n = static_cast<std::uint32_t>(envs_.size());
+    for (std::uint32_t done = games_done_.load(); done != n; done = games_done_.load())
+        await_change(games_done_, done);
+}
+
+void Batch::reset(const std::int64_t* seeds, float* obs)
+{
+    seeds_ = seeds;
+    obs_ = obs;
+    run_job(JOB_RESET);
+}
+
+void Batch::step(const std::uint8_t* actions, float* obs, float* rewards, std::uint8_t* terminated,
+                 std::uint8_t* truncated)
+{
+    actions_ = actions;
+    obs_ = obs;
+    rewards_ = rewards;
+    terminated_ = terminated;
+    truncated_ = truncated;
+    run_job(JOB_STEP);
+}
+
+std::string Batch::recording(int i) const
+{
+    // The record keeps runs of equal actions; each run is whole steps of frame_skip ticks,
+    // except that the episode's last step may have been cut short by its end.
+    const Env& env = envs_[static_cast<std::size_t>(i)];
+    const auto k = static_cast<std::uint32_t>(config_.frame_skip);
+    const std::string skip = std::to_string(k);
+    std::string text = "seed " + std::to_string(env.seed) + "\npress\n";
+    for (const std::uint32_t run : env.runs) {
+        const std::string verb = (run & PRESS_BIT) ? "press\ntick " : "release\ntick ";
+        const std::uint32_t ticks = run & ~PRESS_BIT;
+        for (std::uint32_t step = 0; step < ticks / k; ++step)
+            text += verb + skip + '\n';
+        if (ticks % k != 0)
+            text += verb + std::to_string(ticks % k) + '\n';
+    }
+    return text;
+}
