@@ -13,16 +13,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/script.h"
 #include "app/shell.h"
+#include "version.h"
 
 namespace {
 
 constexpr char OPTION[] = "--record";
 
-constexpr char OPTIONS_PREFIX[] = "# options: ";
-
 // Comfortably more than the longest line, the options' comment.
-constexpr std::size_t LINE_ROOM = sizeof OPTIONS_PREFIX + RECORD_OPTIONS_SIZE + 8;
+constexpr std::size_t LINE_ROOM = sizeof RECORDING_OPTIONS + RECORD_OPTIONS_SIZE + 8;
 
 struct Recording {
     int fd = -1;
@@ -89,7 +89,7 @@ const char* error_text(int error, char (&room)[24])
 
 // The options' comment line, without its line feed; "" for none. Kept apart from the
 // recording, which start_recording clears.
-char options_line[sizeof OPTIONS_PREFIX + RECORD_OPTIONS_SIZE] = "";
+char options_line[sizeof RECORDING_OPTIONS + RECORD_OPTIONS_SIZE] = "";
 
 void stop(const char* what)
 {
@@ -158,7 +158,7 @@ void write_out()
     rec.used = 0;
 }
 
-void put_line(const char* word, bool with_number, std::uint32_t number)
+void put_line(const char* text, bool with_number, std::uint32_t number)
 {
     if (rec.fd < 0)
         return;
@@ -170,8 +170,8 @@ void put_line(const char* word, bool with_number, std::uint32_t number)
             return;
     }
     char* p = rec.buffer + rec.used;
-    const std::size_t length = std::strlen(word);
-    std::memcpy(p, word, length);
+    const std::size_t length = std::strlen(text);
+    std::memcpy(p, text, length);
     p += length;
     if (with_number) {
         *p++ = ' ';
@@ -190,7 +190,7 @@ void put_ticks()
 {
     const std::uint32_t ticks = game.score - rec.counted;
     if (ticks > 0)
-        put_line("tick", true, ticks);
+        put_line(event_word(Event::TICK).word, true, ticks);
     rec.counted = game.score;
 }
 
@@ -292,25 +292,30 @@ void record_options(const char* options)
 {
     options_line[0] = '\0';
     if (*options != '\0')
-        std::snprintf(options_line, sizeof options_line, "%s%.*s", OPTIONS_PREFIX,
+        std::snprintf(options_line, sizeof options_line, "%s%.*s", RECORDING_OPTIONS,
                       static_cast<int>(RECORD_OPTIONS_SIZE - 1), options);
 }
 
 void record_seed(std::uint32_t seed)
 {
     const Held held = hold_quit_signals();
+    // What the file is, and which game wrote it.
+    char header[sizeof RECORDING_HEADER_START + sizeof VERSION + sizeof RECORDING_HEADER_END];
+    std::snprintf(header, sizeof header, "%s%s%s", RECORDING_HEADER_START, VERSION,
+                  RECORDING_HEADER_END);
+    put_line(header, false, 0);
     if (options_line[0] != '\0')
         put_line(options_line, false, 0);
-    put_line("seed", true, seed);
+    put_line(event_word(Event::SEED).word, true, seed);
     write_out();
     let_quit_signals_in(held);
 }
 
-void record_input(const char* word, void (*verb)())
+void record_input(Event event, void (*verb)())
 {
     const Held held = hold_quit_signals();
     put_ticks();
-    put_line(word, false, 0);
+    put_line(event_word(event).word, false, 0);
     verb();
     rec.counted = game.score;
     let_quit_signals_in(held);
@@ -320,7 +325,7 @@ void record_crash_frame()
 {
     const Held held = hold_quit_signals();
     put_ticks();
-    put_line("frame", false, 0);
+    put_line(event_word(Event::FRAME).word, false, 0);
     write_out();
     let_quit_signals_in(held);
 }

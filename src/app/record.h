@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "game/events.h"
+
 // Exit status of a --record that cannot be followed.
 inline constexpr int EXIT_BAD_RECORD = 2;
 
@@ -35,9 +37,10 @@ void record_options(const char* options);
 // options' comment if there is one.
 void record_seed(std::uint32_t seed);
 
-// Records a press or release ("press" or "release") and then plays it through the game's
-// verb, so that the ticks it ends and the run it may start are counted on the right side.
-void record_input(const char* word, void (*verb)());
+// Records a press or release (Event::PRESS or Event::RELEASE) and then plays it through
+// the game's verb, so that the ticks it ends and the run it may start are counted on the
+// right side.
+void record_input(Event event, void (*verb)());
 
 // Records a frame drawn while a crash shows, and writes everything out: a game that is
 // killed later loses at most what came after this crash.
