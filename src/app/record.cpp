@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr char OPTION[] = "--record";
-
 // Comfortably more than the longest line, the options' comment.
 constexpr std::size_t LINE_ROOM = sizeof RECORDING_OPTIONS + RECORD_OPTIONS_SIZE + 8;
 
@@ -199,32 +197,32 @@ constexpr int OPEN_FLAGS = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 } // namespace
 
-bool take_record_option(int* argc, char** argv, const char** path)
+bool take_file_option(int* argc, char** argv, const char* option, const char** path)
 {
+    const std::size_t length = std::strlen(option);
     *path = nullptr;
     int kept = 1;
     for (int i = 1; i < *argc; ++i) {
         const char* arg = argv[i];
         const char* value = nullptr;
-        if (std::strcmp(arg, OPTION) == 0) {
+        if (std::strcmp(arg, option) == 0) {
             if (i + 1 == *argc) {
-                std::fprintf(stderr, "skarvolt: %s needs a file name\n", OPTION);
+                std::fprintf(stderr, "skarvolt: %s needs a file name\n", option);
                 return false;
             }
             value = argv[++i];
-        } else if (std::strncmp(arg, OPTION, sizeof OPTION - 1) == 0
-                   && arg[sizeof OPTION - 1] == '=') {
-            value = arg + sizeof OPTION;
+        } else if (std::strncmp(arg, option, length) == 0 && arg[length] == '=') {
+            value = arg + length + 1;
         } else {
             argv[kept++] = argv[i];
             continue;
         }
         if (*path != nullptr) {
-            std::fprintf(stderr, "skarvolt: %s given twice\n", OPTION);
+            std::fprintf(stderr, "skarvolt: %s given twice\n", option);
             return false;
         }
         if (*value == '\0') {
-            std::fprintf(stderr, "skarvolt: %s needs a file name\n", OPTION);
+            std::fprintf(stderr, "skarvolt: %s needs a file name\n", option);
             return false;
         }
         *path = value;
@@ -234,6 +232,11 @@ bool take_record_option(int* argc, char** argv, const char** path)
         *argc = kept;
     }
     return true;
+}
+
+bool take_record_option(int* argc, char** argv, const char** path)
+{
+    return take_file_option(argc, argv, "--record", path);
 }
 
 bool start_recording(const char* path)

@@ -18,6 +18,9 @@ inline constexpr int EXIT_BAD_RECORD = 2;
 // standard error, when --record has no file or comes twice.
 bool take_record_option(int* argc, char** argv, const char** path);
 
+// The same for any option that names a file ("--play FILE").
+bool take_file_option(int* argc, char** argv, const char* option, const char** path);
+
 // Opens, or creates, the file at path for the recording, and locks it for the session: a
 // file that another game records to is refused. A file that was there is emptied when the
 // first line is written. Never blocks, and never opens what is not a regular file (a link
