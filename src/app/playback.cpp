@@ -239,10 +239,10 @@ void viewer_title(const char* name, const Playhead& head, bool paused, bool ende
                   char* text, int size)
 {
     char pace[16];
-    if (ended)
-        std::snprintf(pace, sizeof pace, "ended");
-    else if (paused)
+    if (paused)
         std::snprintf(pace, sizeof pace, "paused");
+    else if (ended)
+        std::snprintf(pace, sizeof pace, "ended");
     else if (rate < NORMAL_RATE)
         std::snprintf(pace, sizeof pace, "1/%dx", NORMAL_RATE / rate);
     else

@@ -88,7 +88,8 @@ void player_previous_run(Player& player);
 // drawn from included: the copy that the frame showing it drew from.
 Game shown_game(const Playhead& head);
 
-// The title: the file's name, the run, and paused, ended or the speed.
+// The title: the file's name, the run, and paused, ended or the speed (paused first: the
+// player paused it).
 // "session.rec: run 2, paused"; "session.rec: run 3, 1/4x".
 void viewer_title(const char* name, const Playhead& head, bool paused, bool ended, int rate,
                   char* text, int size);

@@ -279,7 +279,8 @@ TEST(Playback, TheTitleSaysTheFileTheRunAndThePace)
         {2, true, false, NORMAL_RATE, "a.rec: run 2, paused"},
         {3, false, false, SLOWEST_RATE, "a.rec: run 3, 1/4x"},
         {3, false, false, FASTEST_RATE, "a.rec: run 3, 16x"},
-        {4, true, true, 8, "a.rec: run 4, ended"},
+        {4, false, true, 8, "a.rec: run 4, ended"},
+        {4, true, true, 8, "a.rec: run 4, paused"},
     };
     for (const Case& c : cases) {
         head.run = c.run;
