@@ -1,8 +1,9 @@
 // Recording a session (skarvolt --record FILE) in the simulator's script language, so
-// that skarvolt-sim replays every run of it exactly: the seed first, then the presses and
-// releases as they reached the game, the ticks that ran between them, and the frames
-// drawn while a crash shows (each draws a burst from the random generator, and the first
-// lets the next run start). Every one of these does nothing while no recording is made.
+// that skarvolt-sim replays every run of it exactly and skarvolt --play shows it again: a
+// line naming the game and its version, the seed, then the presses and releases as they
+// reached the game, the ticks that ran between them, and the frames drawn while a crash
+// shows (each draws a burst from the random generator, and the first lets the next run
+// start). Every one of these does nothing while no recording is made.
 #pragma once
 
 #include <cstddef>
@@ -36,8 +37,8 @@ bool start_recording(const char* path);
 inline constexpr std::size_t RECORD_OPTIONS_SIZE = 40;
 void record_options(const char* options);
 
-// The seed as the random generator took it: the recording's first event, below the
-// options' comment if there is one.
+// The seed as the random generator took it: the recording's first event, below its
+// header and the options' comment if there is one.
 void record_seed(std::uint32_t seed);
 
 // Records a press or release (Event::PRESS or Event::RELEASE) and then plays it through
