@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,16 +70,20 @@ void expect_speed(XServer& x, Window w, const std::string& speed)
         << "the title is \"" << x.title(w) << "\", not at " << speed;
 }
 
-// The settled picture equals `want`; a picture that differs is kept for a look.
+// The settled picture equals `want`; two that differ are kept for a look, in the build
+// tree beside ctest's own records.
 void expect_picture(XServer& x, Window w, const Image& want, const std::string& what,
                     const std::function<bool(const Image&)>& ready = {})
 {
     const Image got = x.settled_image(w, ready);
-    EXPECT_TRUE(got == want) << what;
-    if (!(got == want)) {
-        got.save_ppm("/tmp/skarvolt-play-" + what + "-got.ppm");
-        want.save_ppm("/tmp/skarvolt-play-" + what + "-want.ppm");
-    }
+    if (got == want)
+        return;
+    std::error_code ignored;
+    std::filesystem::create_directories(SKARVOLT_E2E_PICTURES, ignored);
+    const std::string saved = std::string(SKARVOLT_E2E_PICTURES) + "/play-" + what;
+    got.save_ppm(saved + "-shown.ppm");
+    want.save_ppm(saved + "-wanted.ppm");
+    ADD_FAILURE() << what << ": the picture differs; both are in " << saved << "-*.ppm";
 }
 
 // Plays a run through XTest: pressed in the middle, held for `hold`, let go; the settled
