@@ -19,6 +19,7 @@ namespace {
 constexpr unsigned char KEY_SPACE = ' ';
 constexpr unsigned char KEY_STEP = '.';
 
+// The one viewer of the window: GLUT callbacks carry no context.
 struct Viewer {
     Player player;
     char name[256] = "";      // the file's name, as the title shows it
@@ -41,7 +42,8 @@ bool ended()
 // up or slowed down.
 Micros step_us()
 {
-    return TICK_US * FULL_SPEED * NORMAL_RATE / (Micros{viewer.player.session->speed} * viewer.rate);
+    const Micros pace = Micros{viewer.player.session->speed} * viewer.rate;
+    return TICK_US * FULL_SPEED * NORMAL_RATE / pace;
 }
 
 void show_title()
