@@ -158,11 +158,14 @@ void print_usage()
 {
     std::fputs(
         "usage: skarvolt [--toggle] [--speed PERCENT] [--keys] [--record FILE] [GLUT options]\n"
+        "       skarvolt --play FILE [GLUT options]\n"
         "  --toggle         each press of the button flips the thrust: climb, fall, climb...;\n"
         "                   releases do nothing\n"
         "  --speed PERCENT  the game's pace, 50 to 100 (default 100); a run scores as ever\n"
         "  --keys           every key but q, Q and Esc is the button too\n"
-        "  --record FILE    record the session for skarvolt-sim to replay\n"
+        "  --record FILE    record the session, to watch with --play or replay with skarvolt-sim\n"
+        "  --play FILE      watch a recorded session: Space pause, . step, Left/Right 5 s,\n"
+        "                   Up/Down (+/-) speed, Page Up/Down run, Home start\n"
         "  -v, --version    print the version\n"
         "  -h, --help       print this summary\n"
         "Any mouse button is the button. q, Q or Esc quit.\n",

@@ -10,6 +10,7 @@
 #include "app/record.h"
 #include "app/shell.h"
 #include "app/startup.h"
+#include "app/viewer.h"
 #include "app/window.h"
 #include "store/high_score.h"
 #include "version.h"
@@ -160,6 +161,19 @@ int main(int argc, char** argv)
     const char* record_path = nullptr;
     if (!take_record_option(&argc, argv, &record_path))
         return EXIT_BAD_RECORD;
+    // A recording to watch is read whole, and refused, before the window opens.
+    const char* play_path = nullptr;
+    if (!take_file_option(&argc, argv, "--play", &play_path))
+        return EXIT_BAD_RECORD;
+    static Session session;
+    if (play_path != nullptr) {
+        if (record_path != nullptr) {
+            std::fprintf(stderr, "skarvolt: --play and --record cannot go together\n");
+            return EXIT_BAD_RECORD;
+        }
+        if (!load_session(play_path, &session))
+            return EXIT_BAD_RECORD;
+    }
     if (!geometry_options_good(argc, argv))
         return EXIT_BAD_OPTION;
     if (record_path != nullptr) {
@@ -171,7 +185,8 @@ int main(int argc, char** argv)
         finish_recording_on_quit_signals();
     }
 
-    build_score_path(game);
+    if (play_path == nullptr)
+        build_score_path(game);
 
     // A program started without even a name still gets a window.
     char fallback_name[] = "skarvolt";
@@ -183,8 +198,13 @@ int main(int argc, char** argv)
 
     open_window(&argc, argv);
     watch_window();
-    record_seed(seed_random());
-    open_title_screen();
+    if (play_path != nullptr) {
+        // Watching touches neither the score file nor the random device.
+        start_viewer(session, play_path);
+    } else {
+        record_seed(seed_random());
+        open_title_screen();
+    }
 
     glutMainLoop();
     return 0;

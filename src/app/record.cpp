@@ -13,16 +13,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/script.h"
 #include "app/shell.h"
+#include "version.h"
 
 namespace {
 
-constexpr char OPTION[] = "--record";
-
-constexpr char OPTIONS_PREFIX[] = "# options: ";
-
 // Comfortably more than the longest line, the options' comment.
-constexpr std::size_t LINE_ROOM = sizeof OPTIONS_PREFIX + RECORD_OPTIONS_SIZE + 8;
+constexpr std::size_t LINE_ROOM = sizeof RECORDING_OPTIONS + RECORD_OPTIONS_SIZE + 8;
 
 struct Recording {
     int fd = -1;
@@ -89,7 +87,7 @@ const char* error_text(int error, char (&room)[24])
 
 // The options' comment line, without its line feed; "" for none. Kept apart from the
 // recording, which start_recording clears.
-char options_line[sizeof OPTIONS_PREFIX + RECORD_OPTIONS_SIZE] = "";
+char options_line[sizeof RECORDING_OPTIONS + RECORD_OPTIONS_SIZE] = "";
 
 void stop(const char* what)
 {
@@ -158,7 +156,7 @@ void write_out()
     rec.used = 0;
 }
 
-void put_line(const char* word, bool with_number, std::uint32_t number)
+void put_line(const char* text, bool with_number, std::uint32_t number)
 {
     if (rec.fd < 0)
         return;
@@ -170,8 +168,8 @@ void put_line(const char* word, bool with_number, std::uint32_t number)
             return;
     }
     char* p = rec.buffer + rec.used;
-    const std::size_t length = std::strlen(word);
-    std::memcpy(p, word, length);
+    const std::size_t length = std::strlen(text);
+    std::memcpy(p, text, length);
     p += length;
     if (with_number) {
         *p++ = ' ';
@@ -190,7 +188,7 @@ void put_ticks()
 {
     const std::uint32_t ticks = game.score - rec.counted;
     if (ticks > 0)
-        put_line("tick", true, ticks);
+        put_line(event_word(Event::TICK).word, true, ticks);
     rec.counted = game.score;
 }
 
@@ -199,32 +197,32 @@ constexpr int OPEN_FLAGS = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 } // namespace
 
-bool take_record_option(int* argc, char** argv, const char** path)
+bool take_file_option(int* argc, char** argv, const char* option, const char** path)
 {
+    const std::size_t length = std::strlen(option);
     *path = nullptr;
     int kept = 1;
     for (int i = 1; i < *argc; ++i) {
         const char* arg = argv[i];
         const char* value = nullptr;
-        if (std::strcmp(arg, OPTION) == 0) {
+        if (std::strcmp(arg, option) == 0) {
             if (i + 1 == *argc) {
-                std::fprintf(stderr, "skarvolt: %s needs a file name\n", OPTION);
+                std::fprintf(stderr, "skarvolt: %s needs a file name\n", option);
                 return false;
             }
             value = argv[++i];
-        } else if (std::strncmp(arg, OPTION, sizeof OPTION - 1) == 0
-                   && arg[sizeof OPTION - 1] == '=') {
-            value = arg + sizeof OPTION;
+        } else if (std::strncmp(arg, option, length) == 0 && arg[length] == '=') {
+            value = arg + length + 1;
         } else {
             argv[kept++] = argv[i];
             continue;
         }
         if (*path != nullptr) {
-            std::fprintf(stderr, "skarvolt: %s given twice\n", OPTION);
+            std::fprintf(stderr, "skarvolt: %s given twice\n", option);
             return false;
         }
         if (*value == '\0') {
-            std::fprintf(stderr, "skarvolt: %s needs a file name\n", OPTION);
+            std::fprintf(stderr, "skarvolt: %s needs a file name\n", option);
             return false;
         }
         *path = value;
@@ -234,6 +232,11 @@ bool take_record_option(int* argc, char** argv, const char** path)
         *argc = kept;
     }
     return true;
+}
+
+bool take_record_option(int* argc, char** argv, const char** path)
+{
+    return take_file_option(argc, argv, "--record", path);
 }
 
 bool start_recording(const char* path)
@@ -292,25 +295,30 @@ void record_options(const char* options)
 {
     options_line[0] = '\0';
     if (*options != '\0')
-        std::snprintf(options_line, sizeof options_line, "%s%.*s", OPTIONS_PREFIX,
+        std::snprintf(options_line, sizeof options_line, "%s%.*s", RECORDING_OPTIONS,
                       static_cast<int>(RECORD_OPTIONS_SIZE - 1), options);
 }
 
 void record_seed(std::uint32_t seed)
 {
     const Held held = hold_quit_signals();
+    // What the file is, and which game wrote it.
+    char header[sizeof RECORDING_HEADER_START + sizeof VERSION + sizeof RECORDING_HEADER_END];
+    std::snprintf(header, sizeof header, "%s%s%s", RECORDING_HEADER_START, VERSION,
+                  RECORDING_HEADER_END);
+    put_line(header, false, 0);
     if (options_line[0] != '\0')
         put_line(options_line, false, 0);
-    put_line("seed", true, seed);
+    put_line(event_word(Event::SEED).word, true, seed);
     write_out();
     let_quit_signals_in(held);
 }
 
-void record_input(const char* word, void (*verb)())
+void record_input(Event event, void (*verb)())
 {
     const Held held = hold_quit_signals();
     put_ticks();
-    put_line(word, false, 0);
+    put_line(event_word(event).word, false, 0);
     verb();
     rec.counted = game.score;
     let_quit_signals_in(held);
@@ -320,7 +328,7 @@ void record_crash_frame()
 {
     const Held held = hold_quit_signals();
     put_ticks();
-    put_line("frame", false, 0);
+    put_line(event_word(Event::FRAME).word, false, 0);
     write_out();
     let_quit_signals_in(held);
 }

@@ -1,12 +1,15 @@
 // Recording a session (skarvolt --record FILE) in the simulator's script language, so
-// that skarvolt-sim replays every run of it exactly: the seed first, then the presses and
-// releases as they reached the game, the ticks that ran between them, and the frames
-// drawn while a crash shows (each draws a burst from the random generator, and the first
-// lets the next run start). Every one of these does nothing while no recording is made.
+// that skarvolt-sim replays every run of it exactly and skarvolt --play shows it again: a
+// line naming the game and its version, the seed, then the presses and releases as they
+// reached the game, the ticks that ran between them, and the frames drawn while a crash
+// shows (each draws a burst from the random generator, and the first lets the next run
+// start). Every one of these does nothing while no recording is made.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "game/events.h"
 
 // Exit status of a --record that cannot be followed.
 inline constexpr int EXIT_BAD_RECORD = 2;
@@ -15,6 +18,9 @@ inline constexpr int EXIT_BAD_RECORD = 2;
 // and sets *path to FILE, or to nullptr when there is none. False, after one line on
 // standard error, when --record has no file or comes twice.
 bool take_record_option(int* argc, char** argv, const char** path);
+
+// The same for any option that names a file ("--play FILE").
+bool take_file_option(int* argc, char** argv, const char* option, const char** path);
 
 // Opens, or creates, the file at path for the recording, and locks it for the session: a
 // file that another game records to is refused. A file that was there is emptied when the
@@ -31,13 +37,14 @@ bool start_recording(const char* path);
 inline constexpr std::size_t RECORD_OPTIONS_SIZE = 40;
 void record_options(const char* options);
 
-// The seed as the random generator took it: the recording's first event, below the
-// options' comment if there is one.
+// The seed as the random generator took it: the recording's first event, below its
+// header and the options' comment if there is one.
 void record_seed(std::uint32_t seed);
 
-// Records a press or release ("press" or "release") and then plays it through the game's
-// verb, so that the ticks it ends and the run it may start are counted on the right side.
-void record_input(const char* word, void (*verb)());
+// Records a press or release (Event::PRESS or Event::RELEASE) and then plays it through
+// the game's verb, so that the ticks it ends and the run it may start are counted on the
+// right side.
+void record_input(Event event, void (*verb)());
 
 // Records a frame drawn while a crash shows, and writes everything out: a game that is
 // killed later loses at most what came after this crash.

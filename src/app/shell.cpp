@@ -47,13 +47,13 @@ void play(Input input)
 {
     switch (thrust_for(controls, input, climbing(game))) {
     case Thrust::ON:
-        record_input("press", [] {
+        record_input(Event::PRESS, [] {
             if (thrust_on(game, game_now()))
                 arm_tick(pace_next_due(game.pace));
         });
         break;
     case Thrust::OFF:
-        record_input("release", [] { thrust_off(game); });
+        record_input(Event::RELEASE, [] { thrust_off(game); });
         break;
     case Thrust::NONE:
         break;

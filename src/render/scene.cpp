@@ -60,6 +60,13 @@ void draw_burst(RandomState& sequence)
 
 } // namespace
 
+void take_burst_draws(RandomState& burst)
+{
+    // Two draws a ray: its colour and its length.
+    for (int draw = 0; draw < 2 * BURST_RAYS; ++draw)
+        random_draw(&burst);
+}
+
 bool draw_scene(const GameState& game, RandomState& burst)
 {
     if (game.state & (RUNNING | CRASHED)) {

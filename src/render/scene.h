@@ -14,6 +14,11 @@ inline constexpr int BURST_RAYS = 360;
 // burst: the shell then arms the next run (arm_after_crash).
 bool draw_scene(const GameState& game, RandomState& burst);
 
+// Takes from burst exactly the draws that a frame showing the burst takes, drawing
+// nothing: where the game's sequence stands after such a frame, for a viewer that steps
+// through a recording without drawing each of its frames.
+void take_burst_draws(RandomState& burst);
+
 // The ship's trail, and the tunnel's ceilings and floors with their blocks.
 void draw_trail(const GameState& game);
 void draw_walls(const GameState& game);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "app/decimal.h"
+#include "app/script.h"
 #include "app/shell.h"
 #include "sim/replay.h"
 #include "version.h"

@@ -33,11 +33,6 @@ struct ReplayOptions {
     TickWriter write_tick = nullptr; // nullptr: the simulator's own
 };
 
-// Writes text to stream with every byte that a terminal could take as a command, and every
-// byte outside printable ASCII, written as an escape (\t, \r, \n, \\ or \xHH), so that
-// messages never hand a script's bytes to the terminal.
-void put_escaped(const char* text, std::FILE* stream);
-
 // The game as it stands after start-up: seeded as the game seeds itself, window of the
 // game's size, ARMED, high score 0, no tick pending.
 void start_replay(SimGame& sim, std::uint64_t seed);

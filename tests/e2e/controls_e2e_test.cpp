@@ -94,7 +94,7 @@ TEST(Toggle, OneShortPressClimbsUntilTheNextPress)
     // The recording holds what the rules received, presses and releases as a held
     // button gives them, and the simulator flies it to the same crashes.
     const std::string text = read_file(recording).value_or("");
-    EXPECT_EQ(text.rfind("# options: --toggle\nseed ", 0), 0u) << text;
+    EXPECT_EQ(text.rfind(e2e::RECORDING_HEADER + "# options: --toggle\nseed ", 0), 0u) << text;
     std::istringstream lines(text);
     std::vector<std::string> events;
     for (std::string line; std::getline(lines, line);)
@@ -252,7 +252,8 @@ TEST(DesktopEntry, EachActionStartsTheGameWithItsOptions)
         x.key("q");
         ASSERT_TRUE(game.wait_exit());
         const std::string text = read_file(recording).value_or("");
-        EXPECT_EQ(text.rfind("# options: " + options + "\nseed ", 0), 0u) << text;
+        EXPECT_EQ(text.rfind(e2e::RECORDING_HEADER + "# options: " + options + "\nseed ", 0), 0u)
+            << text;
     }
 }
 

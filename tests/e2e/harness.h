@@ -32,11 +32,16 @@
 #include <vector>
 
 #include "support/scratch.h"
+#include "version.h"
 
 namespace e2e {
 
 using Millis = std::chrono::milliseconds;
 inline constexpr Millis DEFAULT_TIMEOUT{15000};
+
+// The line that opens every recording the game makes.
+inline const std::string RECORDING_HEADER =
+    std::string("# Skarvolt ") + VERSION + " recording\n";
 
 // Polls `done` every few milliseconds until it holds or `timeout` has passed; returns
 // whether it held.

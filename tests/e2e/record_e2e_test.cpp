@@ -152,7 +152,8 @@ TEST(Recording, PlayedRunsReplayToTheScoresTheGameShowedAndSaved)
     const std::string saved = test_support::read_file(box.score_file()).value_or("(none)");
     const auto kept = test_support::read_file(recording);
     ASSERT_TRUE(kept) << "no recording";
-    EXPECT_TRUE(kept->starts_with(seeded ? "seed 7\n" : "seed ")) << *kept;
+    EXPECT_TRUE(kept->starts_with(e2e::RECORDING_HEADER + (seeded ? "seed 7\n" : "seed ")))
+        << *kept;
 
     const Replay played = replay(box, recording);
     EXPECT_EQ(played.crashes, shown) << "the recording:\n" << *kept;
@@ -175,7 +176,7 @@ void start_falling_run(XServer& x, Window w)
 void expect_run_in_progress_kept(const Sandbox& box, const std::string& recording)
 {
     const std::string kept = test_support::read_file(recording).value_or("(none)");
-    EXPECT_TRUE(kept.starts_with("seed ")) << kept;
+    EXPECT_TRUE(kept.starts_with(e2e::RECORDING_HEADER + "seed ")) << kept;
     EXPECT_NE(kept.find("\npress\ntick "), std::string::npos) << kept;
     EXPECT_TRUE(kept.ends_with("\n")) << kept;
     const Replay played = replay(box, recording);
@@ -245,7 +246,8 @@ TEST(Recording, AWindowDestroyedByAnotherProgramEndsTheGameAsClosingIt)
         if (during_run)
             expect_run_in_progress_kept(box, recording);
         else
-            EXPECT_TRUE(test_support::read_file(recording).value_or("").starts_with("seed "));
+            EXPECT_TRUE(test_support::read_file(recording).value_or("").starts_with(
+                e2e::RECORDING_HEADER + "seed "));
     }
 }
 

@@ -18,6 +18,7 @@
 #include "sim/trace.h"
 #include "support/files.h"
 #include "support/scratch.h"
+#include "version.h"
 
 namespace {
 
@@ -264,7 +265,7 @@ protected:
             trace_.append(text, static_cast<std::size_t>(format_tick(game, text)));
         }
     }
-    // What a session flew, and its recording.
+    // What a session flew, and its recording below the header that opens every one.
     struct Flown {
         std::string trace;
         std::string recording;
@@ -272,7 +273,12 @@ protected:
     Flown finish(const std::string& name)
     {
         finish_recording();
-        return {trace_, read_file(path(name)).value_or("")};
+        const std::string header = std::string("# Skarvolt ") + VERSION + " recording\n";
+        std::string recording = read_file(path(name)).value_or("");
+        EXPECT_EQ(recording.rfind(header, 0), 0u) << recording;
+        if (recording.starts_with(header))
+            recording.erase(0, header.size());
+        return {trace_, recording};
     }
 
     std::string path(const std::string& name) const { return dir_ / name; }

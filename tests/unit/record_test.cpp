@@ -25,11 +25,15 @@
 #include "sim/trace.h"
 #include "support/files.h"
 #include "support/scratch.h"
+#include "version.h"
 
 namespace {
 
 using test_support::read_file;
 using test_support::write_file;
+
+// The line that opens every recording.
+const std::string HEADER = std::string("# Skarvolt ") + VERSION + " recording\n";
 
 class RecordingTest : public ::testing::Test {
 protected:
@@ -101,7 +105,9 @@ TEST_F(RecordingTest, SeveralRunsReplayTickForTick)
     ticks(2);
 
     const std::string text = read_file(recording).value_or("");
-    EXPECT_EQ(text.rfind("seed 2026\nrelease\npress\ntick 10\nrelease\ntick 3\npress\n", 0), 0u)
+    EXPECT_EQ(text.rfind(HEADER + "seed 2026\nrelease\npress\ntick 10\nrelease\ntick 3\npress\n",
+                         0),
+              0u)
         << text;
     std::istringstream lines(flown);
     int crashes = 0;
@@ -124,7 +130,7 @@ TEST_F(RecordingTest, AFileIsReplacedOnlyOnceTheGameHasSomethingToPutInIt)
     ASSERT_TRUE(start_recording(old.c_str()));
     record_seed(5);
     finish_recording();
-    EXPECT_EQ(read_file(old), "seed 5\n");
+    EXPECT_EQ(read_file(old), HEADER + "seed 5\n");
 
     const std::string fresh = path("new");
     ASSERT_TRUE(start_recording(fresh.c_str()));
@@ -142,7 +148,7 @@ TEST_F(RecordingTest, ALinkLeadsToTheRegularFileItNames)
     record_seed(1);
     finish_recording();
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(read_file(target), "seed 1\n");
+    EXPECT_EQ(read_file(target), HEADER + "seed 1\n");
 }
 
 // Started with standard error closed, the recording must not take its place: the
@@ -161,7 +167,7 @@ TEST_F(RecordingTest, AClosedStandardErrorStaysClosed)
     EXPECT_TRUE(error_closed);
     record_seed(3);
     finish_recording();
-    EXPECT_EQ(read_file(session), "seed 3\n");
+    EXPECT_EQ(read_file(session), HEADER + "seed 3\n");
 }
 
 // Two games recording to one file would interleave their lines into a session that
@@ -208,20 +214,20 @@ TEST_F(RecordingTest, AFailedWriteLeavesTheFileOnAWholeLine)
         const std::string session = path("session-" + std::to_string(room));
         ASSERT_TRUE(start_recording(session.c_str()));
         random_seed(&game.random, 2026);
-        record_seed(2026); // "seed 2026\n", 10 bytes
+        record_seed(2026); // the header and "seed 2026\n"
         open_title_screen();
         press();
         ticks(10);
         release(); // "press\ntick 10\nrelease\n" waits in the buffer
 
         rlimit small = saved;
-        small.rlim_cur = static_cast<rlim_t>(10 + room);
+        small.rlim_cur = static_cast<rlim_t>(HEADER.size() + 10 + room);
         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
         finish_recording();
         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
 
         const std::string whole = room < 6 ? "" : room < 14 ? "press\n" : "press\ntick 10\n";
-        EXPECT_EQ(read_file(session), "seed 2026\n" + whole);
+        EXPECT_EQ(read_file(session), HEADER + "seed 2026\n" + whole);
     }
     ::sigaction(SIGXFSZ, &before, nullptr);
 }
@@ -255,10 +261,10 @@ TEST_F(RecordingTest, AQuitSignalFinishesTheRecordingFirst)
             ASSERT_EQ(::waitpid(child, &status, 0), child);
             if (ignored) {
                 EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 101) << status;
-                EXPECT_EQ(read_file(session), "seed 7\n") << "the run was never finished";
+                EXPECT_EQ(read_file(session), HEADER + "seed 7\n") << "the run was never finished";
             } else {
                 EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
-                EXPECT_EQ(read_file(session), "seed 7\npress\ntick 5\n");
+                EXPECT_EQ(read_file(session), HEADER + "seed 7\npress\ntick 5\n");
             }
         }
 }

@@ -1,0 +1,95 @@
+// Watching a recording (skarvolt --play FILE): the session it holds flown again through
+// the game's own rules, tick by tick, with the pictures the player saw. Nothing here
+// draws or keeps time: the viewer asks for the game at a point of the session and draws
+// it.
+//
+// The session's time is counted in steps of one tick. A tick of a run is a step; so is
+// each step of the pause that the viewer puts before every run (HOLD_STEPS), since the
+// recording keeps no time between runs: the title screen, or the last crash with its
+// burst, stays that long before the run starts.
+//
+// A recorded frame over a crash drew its burst from the game's random sequence, and the
+// session after it counts on those draws; so the frames the recording holds take them
+// here, and every picture the viewer draws for itself draws from a copy. However often
+// the window is redrawn, the session flies on exactly as it was played.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "app/script.h"
+#include "game/state.h"
+
+// About a second, at the game's pace.
+inline constexpr std::int64_t HOLD_STEPS = 84;
+// A copy of the playhead is kept every so many steps, so that a jump re-flies at most
+// these: 12 seconds of play.
+inline constexpr std::int64_t SNAPSHOT_STEPS = 1000;
+
+// The viewer's speed in quarters of the session's pace: 1 (a quarter) to 64 (16 times).
+inline constexpr int SLOWEST_RATE = 1;
+inline constexpr int NORMAL_RATE = 4;
+inline constexpr int FASTEST_RATE = 64;
+// What Right and Left jump: 5 seconds of play.
+inline constexpr std::int64_t JUMP_STEPS = 5000 / TICK_MS;
+
+// A recording read whole, and the pace it was played at (its --speed, from its options).
+struct Session {
+    std::vector<ScriptEvent> events;
+    int speed = 100; // percent
+};
+
+// Reads the recording at path. False, after one line on standard error naming the file
+// (and the line, for a line that is no recording's), when it cannot be read or is no
+// recording.
+bool load_session(const char* path, Session* session);
+
+// Where the session stands: the game as it was after `step` steps.
+struct Playhead {
+    Game game;
+    Micros clock = 0;             // the run's clock: moved on by each tick, as it was due
+    unsigned tick_delay_ms = 0;   // what the next tick waits
+    RandomState burst{};          // the sequence as the last recorded frame over this crash
+                                  // took it: what its burst was drawn from
+    bool burst_shown = false;     // a recorded frame has shown this crash's burst
+    std::size_t next = 0;         // the event to come
+    bool begun = false;           // the steps of that event (ticks, or the pause before a
+    std::uint64_t left = 0;       // run) have begun; how many are left
+    std::int64_t step = 0;
+    int run = 0;                  // runs started so far
+};
+
+struct Player {
+    const Session* session = nullptr;
+    Playhead head;
+    std::vector<Playhead> snapshots;  // at every SNAPSHOT_STEPS steps, as far as flown
+    std::vector<std::int64_t> run_starts; // the step at which each run started, as far as flown
+    std::int64_t last_step = -1;      // the session's last step, once it has been reached
+};
+
+// The session's start: the game as it opens, seeded as the recording says.
+void player_start(Player& player, const Session& session);
+
+// One step on. False, and nothing done, at the end of the session.
+bool player_step(Player& player);
+
+// To step `step` of the session, or its end if it is shorter; from the nearest copy kept
+// on the way, or by flying on from where it stands.
+void player_seek(Player& player, std::int64_t step);
+
+// The start of the next run after the playhead, or the end of the session when none
+// follows; the start of the run in progress, or of the run before when the playhead
+// stands at a run's start (the session's start before the first run).
+void player_next_run(Player& player);
+void player_previous_run(Player& player);
+
+// The game as the viewer draws it at the playhead, the random sequence its burst is
+// drawn from included: the copy that the frame showing it drew from.
+Game shown_game(const Playhead& head);
+
+// The title: the file's name, the run, and paused, ended or the speed (paused first: the
+// player paused it).
+// "session.rec: run 2, paused"; "session.rec: run 3, 1/4x".
+void viewer_title(const char* name, const Playhead& head, bool paused, bool ended, int rate,
+                  char* text, int size);

@@ -1,0 +1,276 @@
+#include "app/script.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/decimal.h"
+
+namespace {
+
+// Longest text that escape_byte makes of one byte.
+constexpr int ESCAPED_BYTE_MAX = 4;
+
+// Longest comment kept for the header and the options; longer ones are neither.
+constexpr int MAX_COMMENT = 96;
+
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Copies the next word of *text into word (size bytes, cut short if longer) and moves
+// *text past it; false when only blanks are left.
+bool next_word(const char** text, char* word, int size)
+{
+    const char* p = *text;
+    while (is_blank(*p))
+        ++p;
+    if (*p == '\0')
+        return false;
+    int n = 0;
+    for (; *p != '\0' && !is_blank(*p); ++p)
+        if (n < size - 1)
+            word[n++] = *p;
+    word[n] = '\0';
+    *text = p;
+    return true;
+}
+
+// Writes the escaped form of byte c into out (at least ESCAPED_BYTE_MAX + 1 bytes).
+void escape_byte(unsigned char c, char* out)
+{
+    switch (c) {
+    case '\t': std::strcpy(out, "\\t"); return;
+    case '\r': std::strcpy(out, "\\r"); return;
+    case '\n': std::strcpy(out, "\\n"); return;
+    case '\\': std::strcpy(out, "\\\\"); return;
+    }
+    if (c >= 0x20 && c < 0x7f) {
+        out[0] = static_cast<char>(c);
+        out[1] = '\0';
+        return;
+    }
+    std::snprintf(out, ESCAPED_BYTE_MAX + 1, "\\x%02x", c);
+}
+
+// Copies text into out (size bytes, cut short if longer), escaped as put_escaped writes it.
+void escape_text(const char* text, char* out, int size)
+{
+    int used = 0;
+    char piece[ESCAPED_BYTE_MAX + 1];
+    for (; *text != '\0'; ++text) {
+        escape_byte(static_cast<unsigned char>(*text), piece);
+        const int n = static_cast<int>(std::strlen(piece));
+        if (used + n >= size)
+            break;
+        std::memcpy(out + used, piece, static_cast<std::size_t>(n));
+        used += n;
+    }
+    if (size > 0)
+        out[used] = '\0';
+}
+
+// How a line was read; the reader stops at the first byte that spoils the line, so an
+// endless line or an endless run of NULs is reported at once.
+enum class LineRead { LINE, LAST_LINE, BAD };
+
+struct Line {
+    char text[MAX_EVENT_LINE + 1]; // without its comment and line end
+    char comment[MAX_COMMENT + 1]; // from its "#" on, when short enough; "" otherwise
+    bool bytes = false;            // anything at all stood on the line
+};
+
+LineRead read_line(std::FILE* script, Line& line, char* reason, int size)
+{
+    int length = 0;
+    int comment_length = -1; // no comment yet
+    line.bytes = false;
+    for (;;) {
+        int c = std::getc(script);
+        // A carriage return may only end a line with the line feed after it; anywhere
+        // else a script from a system that ends lines with it alone would run together.
+        if (c == '\r') {
+            line.bytes = true;
+            c = std::getc(script);
+            if (c != '\n' && c != EOF) {
+                std::snprintf(reason, size, "carriage return without a line feed after it");
+                return LineRead::BAD;
+            }
+        }
+        if (c == EOF && std::ferror(script)) {
+            std::snprintf(reason, size, "cannot read: %s", std::strerror(errno));
+            return LineRead::BAD;
+        }
+        if (c == EOF || c == '\n') {
+            line.text[length] = '\0';
+            if (comment_length < 0 || comment_length > MAX_COMMENT)
+                comment_length = 0;
+            line.comment[comment_length] = '\0';
+            return c == EOF ? LineRead::LAST_LINE : LineRead::LINE;
+        }
+        line.bytes = true;
+        if (c == '#' && comment_length < 0)
+            comment_length = 0;
+        if (comment_length >= 0) {
+            if (comment_length < MAX_COMMENT)
+                line.comment[comment_length] = static_cast<char>(c);
+            if (comment_length <= MAX_COMMENT)
+                ++comment_length;
+            continue;
+        }
+        if (c == '\0') {
+            std::snprintf(reason, size, "holds a NUL character");
+            return LineRead::BAD;
+        }
+        if (length == MAX_EVENT_LINE) {
+            std::snprintf(reason, size, "longer than %d characters", MAX_EVENT_LINE);
+            return LineRead::BAD;
+        }
+        line.text[length++] = static_cast<char>(c);
+    }
+}
+
+bool starts_with(const char* text, const char* start)
+{
+    return std::strncmp(text, start, std::strlen(start)) == 0;
+}
+
+bool is_header(const char* comment)
+{
+    const std::size_t length = std::strlen(comment);
+    const std::size_t end = sizeof RECORDING_HEADER_END - 1;
+    return starts_with(comment, RECORDING_HEADER_START) && length > end
+           && std::strcmp(comment + length - end, RECORDING_HEADER_END) == 0;
+}
+
+// Reads one line whose comment is cut off. False for a blank line; on a line that is no
+// event, false with the reason in reason (size bytes) and *bad set.
+bool parse_event(const char* line, ScriptEvent* event, bool* bad, char* reason, int size)
+{
+    // As long as a whole line, so that no word is ever cut short: a count with many
+    // leading zeros is still read whole.
+    char name[MAX_EVENT_LINE + 1];
+    char count[MAX_EVENT_LINE + 1];
+    char extra[MAX_EVENT_LINE + 1];
+    // A word as the message shows it.
+    char shown[MAX_EVENT_LINE * ESCAPED_BYTE_MAX + 1];
+    *bad = true;
+    if (!next_word(&line, name, sizeof name)) {
+        *bad = false;
+        return false;
+    }
+    const bool has_count = next_word(&line, count, sizeof count);
+    escape_text(name, shown, sizeof shown);
+    if (next_word(&line, extra, sizeof extra)) {
+        std::snprintf(reason, size, "too many words after \"%s\"", shown);
+        return false;
+    }
+    for (const EventWord& entry : EVENT_WORDS) {
+        if (std::strcmp(name, entry.word) != 0)
+            continue;
+        *event = {entry.event, 1};
+        switch (entry.number) {
+        case EventNumber::NONE:
+            if (has_count) {
+                std::snprintf(reason, size, "\"%s\" takes no argument", shown);
+                return false;
+            }
+            break;
+        case EventNumber::REQUIRED:
+            if (!has_count) {
+                std::snprintf(reason, size, "\"%s\" needs a number", shown);
+                return false;
+            }
+            [[fallthrough]];
+        case EventNumber::OPTIONAL:
+            if (has_count && !parse_count(count, &event->number)) {
+                escape_text(count, shown, sizeof shown);
+                std::snprintf(reason, size,
+                              "%s \"%s\" is not a whole number from 0 to 18446744073709551615",
+                              entry.noun, shown);
+                return false;
+            }
+            break;
+        }
+        *bad = false;
+        return true;
+    }
+    std::snprintf(reason, size, "unknown event \"%s\"", shown);
+    return false;
+}
+
+ScriptRead refuse(ScriptReader& reader, const char* reason)
+{
+    std::snprintf(reader.reason, sizeof reader.reason, "%s", reason);
+    reader.ended = true;
+    return ScriptRead::BAD;
+}
+
+} // namespace
+
+ScriptRead read_event(ScriptReader& reader, ScriptEvent* event)
+{
+    const int size = sizeof reader.reason;
+    while (!reader.ended) {
+        ++reader.line;
+        Line line;
+        const LineRead read = read_line(reader.file, line, reader.reason, size);
+        if (read == LineRead::BAD) {
+            reader.ended = true;
+            return ScriptRead::BAD;
+        }
+        reader.ended = read == LineRead::LAST_LINE;
+        if (reader.line == 1 && is_header(line.comment))
+            reader.recording = true;
+        if (!reader.seeded && starts_with(line.comment, RECORDING_OPTIONS))
+            std::snprintf(reader.options, sizeof reader.options, "%.*s",
+                          static_cast<int>(sizeof reader.options - 1),
+                          line.comment + sizeof RECORDING_OPTIONS - 1);
+        // The recorder ends every line it writes; a last line without its line feed is
+        // what a copy or a disk cut short leaves, and may read as another ("tick 12" of
+        // "tick 123").
+        if (reader.recording && reader.ended && line.bytes)
+            return refuse(reader, "the last line has no line feed: the recording was cut short");
+        bool bad = false;
+        if (!parse_event(line.text, event, &bad, reader.reason, size)) {
+            if (bad) {
+                reader.ended = true;
+                return ScriptRead::BAD;
+            }
+            continue;
+        }
+        // The seed decides the whole tunnel, so it is chosen once, before anything has
+        // drawn a random number.
+        if (event->event == Event::SEED && reader.seed_chosen)
+            return refuse(reader, "\"seed\" and --seed both choose the seed");
+        if (event->event == Event::SEED && reader.played)
+            return refuse(reader, "\"seed\" must come before every other event");
+        if (event->event != Event::SEED && reader.recording && !reader.seeded
+            && !reader.seed_chosen)
+            return refuse(reader, "a recording begins with its \"seed\"");
+        reader.played = true;
+        reader.seeded = reader.seeded || event->event == Event::SEED;
+        return ScriptRead::EVENT;
+    }
+    if (reader.recording && !reader.seeded && !reader.seed_chosen) {
+        reader.seeded = true; // said once
+        return refuse(reader, "a recording begins with its \"seed\", and this one has none");
+    }
+    return ScriptRead::END;
+}
+
+void report_bad_line(const char* program, const char* name, const ScriptReader& reader)
+{
+    std::fprintf(stderr, "%s: ", program);
+    put_escaped(name, stderr);
+    std::fprintf(stderr, ": line %lu: %s\n", reader.line, reader.reason);
+}
+
+void put_escaped(const char* text, std::FILE* stream)
+{
+    char piece[ESCAPED_BYTE_MAX + 1];
+    for (; *text != '\0'; ++text) {
+        escape_byte(static_cast<unsigned char>(*text), piece);
+        std::fputs(piece, stream);
+    }
+}

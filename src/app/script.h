@@ -1,0 +1,60 @@
+// Reading a script of events (game/events.h): the simulator replays one, the viewer plays
+// a recording. One event a line; blank lines and text from "#" on are ignored, but for the
+// comments that open a recording: its header (RECORDING_HEADER), and the options it was
+// played with (RECORDING_OPTIONS) above its seed.
+//
+// A recording is held to what the recorder writes, so that a file that is not one, or
+// that was cut short, is never taken for a session: its seed comes first, and its last
+// line is whole. A file is read as a recording when its first line is the header, or when
+// the reader is told to.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "game/events.h"
+
+// Longest event line, comment excluded.
+inline constexpr int MAX_EVENT_LINE = 255;
+
+// The first line of a recording names the program and its version between these.
+inline constexpr char RECORDING_HEADER_START[] = "# Skarvolt ";
+inline constexpr char RECORDING_HEADER_END[] = " recording";
+// The options' comment, above the seed.
+inline constexpr char RECORDING_OPTIONS[] = "# options: ";
+inline constexpr std::size_t RECORDING_OPTIONS_TEXT = 64;
+
+struct ScriptEvent {
+    Event event;
+    std::uint64_t number; // tick periods for TICK, the seed for SEED
+};
+
+struct ScriptReader {
+    std::FILE* file = nullptr;
+    bool recording = false;   // held to a recording's rules (also when the header says so)
+    bool seed_chosen = false; // the command line chose the seed: the script may not
+    unsigned long line = 0;   // the line read last, from 1
+    bool ended = false;
+    bool played = false;      // an event has been read
+    bool seeded = false;      // a "seed" has been read
+    char options[RECORDING_OPTIONS_TEXT] = ""; // the options' comment's text, if any
+    char reason[MAX_EVENT_LINE * 4 + 96] = ""; // why the line read last is no event
+};
+
+enum class ScriptRead {
+    EVENT, // *event holds the next event
+    END,   // the script is over
+    BAD,   // line `line` is no event, for reason `reason`
+};
+
+ScriptRead read_event(ScriptReader& reader, ScriptEvent* event);
+
+// The one line that says why a script was refused: "PROGRAM: NAME: line N: REASON", the
+// name escaped.
+void report_bad_line(const char* program, const char* name, const ScriptReader& reader);
+
+// Writes text to stream with every byte that a terminal could take as a command, and every
+// byte outside printable ASCII, written as an escape (\t, \r, \n, \\ or \xHH), so that
+// messages never hand a script's bytes to the terminal.
+void put_escaped(const char* text, std::FILE* stream);

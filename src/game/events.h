@@ -1,0 +1,37 @@
+// What a recording holds: the events that decide a session, each written as one line of
+// its word and, for some, a number. The recorder writes these words and every reader of a
+// recording (the simulator, the viewer) reads them from this one table, so an event is
+// added here once.
+#pragma once
+
+enum class Event { PRESS, RELEASE, TICK, FRAME, SEED };
+
+// Whether the word is followed by a number.
+enum class EventNumber {
+    NONE,     // never
+    OPTIONAL, // "tick" alone passes one tick
+    REQUIRED,
+};
+
+struct EventWord {
+    Event event;
+    const char* word;
+    EventNumber number;
+    const char* noun; // the number as a message names it
+};
+
+inline constexpr EventWord EVENT_WORDS[] = {
+    {Event::PRESS, "press", EventNumber::NONE, ""},       // a mouse button goes down
+    {Event::RELEASE, "release", EventNumber::NONE, ""},   // and up
+    {Event::TICK, "tick", EventNumber::OPTIONAL, "tick count"}, // N tick periods pass
+    {Event::FRAME, "frame", EventNumber::NONE, ""},       // the window is redrawn
+    {Event::SEED, "seed", EventNumber::REQUIRED, "seed"}, // the random sequence's seed
+};
+
+constexpr const EventWord& event_word(Event event)
+{
+    for (const EventWord& entry : EVENT_WORDS)
+        if (entry.event == event)
+            return entry;
+    return EVENT_WORDS[0]; // every event has its row
+}

@@ -1,0 +1,292 @@
+// Reading a recording to watch it, and flying it in the viewer: a file that is no
+// recording is refused at its line; the viewer's session flies the simulator's ticks, a
+// jump lands on exactly the game that playing on would reach, and the bursts shown are
+// the ones the recording drew.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "app/playback.h"
+#include "app/script.h"
+#include "game/random.h"
+#include "game/state.h"
+#include "render/scene.h"
+#include "sim/replay.h"
+#include "sim/trace.h"
+#include "support/files.h"
+#include "support/scratch.h"
+
+namespace {
+
+// The first refusal of a text read as a recording: "line N: reason", or "" when every
+// line is read.
+std::string refusal(const std::string& text)
+{
+    std::FILE* file = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    if (text.empty())
+        file = std::tmpfile();
+    ScriptReader reader{.file = file, .recording = true};
+    ScriptEvent event;
+    ScriptRead read;
+    while ((read = read_event(reader, &event)) == ScriptRead::EVENT) {
+    }
+    std::fclose(file);
+    return read == ScriptRead::BAD
+        ? "line " + std::to_string(reader.line) + ": " + reader.reason
+        : "";
+}
+
+TEST(RecordingReader, RefusesWhatIsNoRecordingAtItsLine)
+{
+    const std::string header = "# Skarvolt 1.0 recording\n";
+    struct Case {
+        std::string text;
+        std::string refusal; // its start
+    };
+    const Case cases[] = {
+        {header + "seed 4\npress\njump\n", "line 4: unknown event \"jump\""},
+        {header + "seed 4\npress\ntick 3 4\n", "line 4: too many words after \"tick\""},
+        {header + "press\nseed 4\n", "line 2: a recording begins with its \"seed\""},
+        {header + "seed 4\npress\nseed 5\n", "line 4: \"seed\" must come before every other"},
+        {header + "# options: --keys\n\npress\n", "line 4: a recording begins with its \"seed\""},
+        {header, "line 2: a recording begins with its \"seed\", and this one has none"},
+        {"", "line 1: a recording begins with its \"seed\", and this one has none"},
+        {header + "seed 4\npress\ntick 12", "line 4: the last line has no line feed"},
+        {header + "seed 4\npress # pressed", "line 3: the last line has no line feed"},
+        {"seed 4\r\npress\rtick 1\n", "line 2: carriage return without a line feed"},
+        {std::string("seed 4\npr\0ss\n", 13), "line 2: holds a NUL character"},
+        {"GIF89a\x01\x02\n", "line 1: unknown event \"GIF89a\\x01\\x02\""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(refusal(c.text).rfind(c.refusal, 0), 0u)
+            << "[" << c.text << "] gave: " << refusal(c.text);
+
+    // Recordings made before the header, comments and blank lines around the events, and
+    // the options above the seed.
+    for (const std::string good : {"press\ntick 3\n", "", "\n# made by hand\n"})
+        EXPECT_EQ(refusal(header + "# options: --speed 70\nseed 4\n" + good), "") << good;
+    EXPECT_EQ(refusal("# Skarvolt 0.9 recording\nseed 4\npress\n"), "");
+    EXPECT_EQ(refusal("seed 4\npress\n\ntick 3 # on\n"), "");
+}
+
+TEST(RecordingReader, LoadsTheEventsAndTheRecordedPace)
+{
+    test_support::ScratchDir dir{"playback"};
+    const std::string path = dir / "session";
+    test_support::write_file(path,
+                             "# Skarvolt 1.0 recording\n# options: --toggle --speed 70\n"
+                             "seed 9\npress\ntick 5\nframe\n");
+    Session session;
+    ASSERT_TRUE(load_session(path.c_str(), &session));
+    EXPECT_EQ(session.speed, 70);
+    ASSERT_EQ(session.events.size(), 4u);
+    EXPECT_EQ(session.events[0].event, Event::SEED);
+    EXPECT_EQ(session.events[0].number, 9u);
+    EXPECT_EQ(session.events[2].number, 5u);
+
+    // Only a regular file is read, and a FIFO with no writer is never waited on.
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(load_session(fifo.c_str(), &session));
+    EXPECT_FALSE(load_session((dir / "missing").c_str(), &session));
+    test_support::write_file(path, "seed 9\nfly\n");
+    EXPECT_FALSE(load_session(path.c_str(), &session));
+}
+
+// Three held runs, a run released at once, frames over every crash (two over one), and
+// ticks after a crash that pass with nothing to do.
+const char SESSION[] =
+    "seed 17\n"
+    "press\ntick 300\nframe\n"
+    "press\nrelease\ntick 20\npress\ntick 300\nframe\nframe\n"
+    "press\ntick 40\nrelease\ntick 300\nframe\n"
+    "press\ntick 1000\nframe\n";
+
+Session session_of(const std::string& text)
+{
+    Session session;
+    std::FILE* file = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    ScriptReader reader{.file = file, .recording = true};
+    ScriptEvent event;
+    while (read_event(reader, &event) == ScriptRead::EVENT)
+        session.events.push_back(event);
+    std::fclose(file);
+    return session;
+}
+
+// The simulator's trace of a script.
+std::string simulated(const std::string& text)
+{
+    static SimGame sim;
+    start_replay(sim, 1);
+    std::FILE* script = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    char* trace = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&trace, &size);
+    EXPECT_EQ(replay(sim, script, "session", out), 0);
+    std::fclose(script);
+    std::fclose(out);
+    std::string result(trace, size);
+    std::free(trace);
+    return result;
+}
+
+// Long enough to pass kept copies: more held runs after SESSION's.
+std::string long_session()
+{
+    std::string text = SESSION;
+    for (int run = 0; run < 16; ++run)
+        text += "press\ntick 300\nframe\n";
+    return text;
+}
+
+bool same(const Playhead& a, const Playhead& b)
+{
+    return a.step == b.step && a.next == b.next && a.left == b.left && a.run == b.run
+        && std::memcmp(static_cast<const GameState*>(&a.game),
+                       static_cast<const GameState*>(&b.game), sizeof(GameState)) == 0
+        && a.game.random == b.game.random && shown_game(a).random == shown_game(b).random;
+}
+
+TEST(Playback, FliesTheSimulatorsTicksAndPausesBeforeEachRun)
+{
+    const Session session = session_of(SESSION);
+    Player player;
+    player_start(player, session);
+    std::string trace;
+    std::vector<std::int64_t> starts;
+    int run = 0;
+    do {
+        if (player.head.run != run) {
+            run = player.head.run;
+            starts.push_back(player.head.step);
+            // A run starts after the pause, at its first tick still to come.
+            EXPECT_EQ(player.head.game.score, 0u);
+        }
+        char text[TICK_TEXT_MAX];
+        const std::uint32_t before = player.head.game.score;
+        const bool was_running = player.head.game.state & RUNNING;
+        if (!player_step(player))
+            break;
+        if (was_running && player.head.game.score == before + 1)
+            trace.append(text, static_cast<std::size_t>(format_tick(player.head.game, text)));
+    } while (true);
+    EXPECT_EQ(trace, simulated(SESSION));
+    ASSERT_EQ(starts.size(), 4u);
+    EXPECT_EQ(starts[0], HOLD_STEPS);
+    EXPECT_EQ(player.run_starts, starts);
+    EXPECT_EQ(player.last_step, player.head.step);
+    EXPECT_FALSE(player_step(player)) << "the last frame stays";
+}
+
+TEST(Playback, AJumpLandsWhereFlyingOnWould)
+{
+    const Session session = session_of(long_session());
+    Player reference;
+    player_start(reference, session);
+    std::vector<Playhead> at_step{reference.head};
+    while (player_step(reference))
+        at_step.push_back(reference.head);
+    const std::int64_t last = reference.head.step;
+    ASSERT_GT(last, SNAPSHOT_STEPS) << "the session should reach past a kept copy";
+
+    Player player;
+    player_start(player, session);
+    // Forward from the start, back over kept copies, forward again, to the edges.
+    for (const std::int64_t step :
+         {std::int64_t{5}, last - 3, SNAPSHOT_STEPS, SNAPSHOT_STEPS - 1, std::int64_t{0},
+          HOLD_STEPS, last, SNAPSHOT_STEPS + 1, std::int64_t{-40}, last + 500}) {
+        player_seek(player, step);
+        const std::int64_t want = std::clamp<std::int64_t>(step, 0, last);
+        EXPECT_TRUE(same(player.head, at_step[static_cast<std::size_t>(want)])) << step;
+    }
+}
+
+TEST(Playback, NextAndPreviousRunGoToRunStarts)
+{
+    const Session session = session_of(SESSION);
+    Player player;
+    player_start(player, session);
+    std::vector<std::int64_t> seen;
+    for (int run = 1; run <= 4; ++run) {
+        player_next_run(player);
+        EXPECT_EQ(player.head.run, run);
+        EXPECT_TRUE(player.head.game.state & RUNNING);
+        EXPECT_EQ(player.head.game.score, 0u);
+        seen.push_back(player.head.step);
+    }
+    player_next_run(player);
+    EXPECT_EQ(player.head.step, player.last_step) << "past the last run: the end";
+
+    player_previous_run(player);
+    EXPECT_EQ(player.head.step, seen[3]) << "from within a run: its start";
+    player_seek(player, seen[2] + 10);
+    player_previous_run(player);
+    EXPECT_EQ(player.head.step, seen[2]);
+    player_previous_run(player);
+    EXPECT_EQ(player.head.step, seen[1]) << "from a run's start: the run before";
+    player_next_run(player);
+    EXPECT_EQ(player.head.step, seen[2]);
+    player_seek(player, seen[0]);
+    player_previous_run(player);
+    EXPECT_EQ(player.head.step, 0);
+    EXPECT_EQ(player.head.game.state, ARMED) << "the title screen";
+}
+
+// Each recorded frame over a crash takes a burst's draws; the picture shows the burst of
+// the last one, drawn from a copy of the sequence as that frame found it.
+TEST(Playback, TheBurstShownIsTheLastRecordedFramesOwn)
+{
+    // The sequence at the crash, as a session without frames leaves it.
+    const auto at_crash = [](const Session& session) {
+        Player player;
+        player_start(player, session);
+        while (!(player.head.game.state & CRASHED) && player_step(player)) {
+        }
+        return player.head;
+    };
+    const Playhead bare = at_crash(session_of("seed 3\npress\ntick 300\n"));
+    const Playhead framed = at_crash(session_of("seed 3\npress\ntick 300\nframe\nframe\n"));
+    ASSERT_TRUE(bare.game.state & CRASHED);
+    EXPECT_EQ(shown_game(bare).random, bare.game.random) << "no frame has taken draws";
+
+    RandomState after_first = bare.game.random;
+    take_burst_draws(after_first);
+    RandomState after_both = after_first;
+    take_burst_draws(after_both);
+    EXPECT_EQ(framed.game.random, after_both);
+    EXPECT_EQ(shown_game(framed).random, after_first);
+    EXPECT_EQ(framed.game.state, CRASHED | ARMED);
+}
+
+TEST(Playback, TheTitleSaysTheFileTheRunAndThePace)
+{
+    Playhead head;
+    char text[96];
+    struct Case {
+        int run;
+        bool paused, ended;
+        int rate;
+        const char* title;
+    };
+    const Case cases[] = {
+        {0, false, false, NORMAL_RATE, "a.rec: before the first run, 1x"},
+        {2, true, false, NORMAL_RATE, "a.rec: run 2, paused"},
+        {3, false, false, SLOWEST_RATE, "a.rec: run 3, 1/4x"},
+        {3, false, false, FASTEST_RATE, "a.rec: run 3, 16x"},
+        {4, false, true, 8, "a.rec: run 4, ended"},
+        {4, true, true, 8, "a.rec: run 4, paused"},
+    };
+    for (const Case& c : cases) {
+        head.run = c.run;
+        viewer_title("a.rec", head, c.paused, c.ended, c.rate, text, sizeof text);
+        EXPECT_STREQ(text, c.title);
+    }
+}
+
+} // namespace
