@@ -475,6 +475,15 @@ try {
         check(took >= 45 * 12 * 100 / 70, `at speed=70 the run lasts at least ${Math.ceil(45 * 12 * 100 / 70)} ms (${took} ms)`);
         check(await page.evaluate(() => localStorage.getItem('skarvolt.controls')) === null,
               'the address\'s controls are for this visit only');
+        // Keys that fly the ship are the page's again once q has ended the game: Enter
+        // presses "Play again".
+        await quit(page);
+        drawn = await framesDrawn(page);
+        await page.keyboard.press('Enter');
+        const again = await page.waitForFunction(() => !document.body.classList.contains('ended'), { timeout: 3000 })
+            .then(() => settled(page, drawn)).then(() => true, () => false);
+        check(again && showsText(await canvasPicture(page), font, 'HS: 45'),
+              'with the keys as the button, Enter after q plays again');
 
         // The panel's choice is kept: a gamepad's button as the button, held to the crash.
         await page.goto(base);
