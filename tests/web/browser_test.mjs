@@ -554,10 +554,12 @@ try {
             // density too.
             await holdToCrash(page, { touch: true });
             await quit(page);
-            check(await page.$eval('#again', button => {
+            check(await page.$eval('#again', (button, before) => {
                 const box = button.getBoundingClientRect();
-                return box.height > 0 && box.bottom <= innerHeight;
-            }), `${at} "Play again" is in view after q`);
+                const now = document.getElementById('canvas').getBoundingClientRect();
+                return box.height > 0 && box.bottom <= innerHeight
+                    && now.width === before.width && now.height === before.height;
+            }, canvas), `${at} "Play again" is in view after q, and the last picture keeps its size`);
             await playAgain(page);
             check(showsText(await canvasPicture(page), font, 'HS: 45', density),
                   `${at} after "Play again" the title screen shows "HS: 45"`);
