@@ -1,7 +1,8 @@
 // The browser game in Debian's headless Chromium, served by a small static server of
 // our own: the title screen, a run held to the crash, the best score after a reload,
-// the quit key, the controls (panel, address, keys, gamepad), and the pictures of seed 1
-// against the desktop game's.
+// the quit key and "Play again", the controls (panel, address, keys, gamepad), the page
+// at phone and desktop sizes and densities, and the pictures of seed 1 against the
+// desktop game's.
 //
 //   node browser_test.mjs SITE_DIR FONT_TABLE [DESKTOP_PICTURES_DIR]
 //
@@ -63,13 +64,14 @@ function overlay(font, text) {
     return { width: x, white: (px, py) => lit.has(`${px},${py}`) };
 }
 
-// True when the canvas shows exactly `text` in the overlay box.
-function showsText(picture, font, text) {
+// True when the canvas shows exactly `text` in the overlay box, each of its pixels a
+// block of `scale` by `scale` pixels of the picture.
+function showsText(picture, font, text, scale = 1) {
     const { width, white } = overlay(font, text);
-    for (let y = 0; y < BOX_HEIGHT; y++)
-        for (let x = 0; x < width; x++) {
+    for (let y = 0; y < BOX_HEIGHT * scale; y++)
+        for (let x = 0; x < width * scale; x++) {
             const [r, g, b] = picture.at(x, y);
-            const want = white(x, y) ? 255 : 0;
+            const want = white(Math.floor(x / scale), Math.floor(y / scale)) ? 255 : 0;
             if (r !== want || g !== want || b !== want)
                 return false;
         }
@@ -92,6 +94,21 @@ function picture(width, height, rgb) {
 function readPng(file) {
     const size = execFileSync('convert', [file, '-format', '%w %h', 'info:']).toString().split(' ');
     const rgb = execFileSync('convert', [file, '-depth', '8', 'rgb:-'], { maxBuffer: 1 << 26 });
+    return picture(+size[0], +size[1], rgb);
+}
+
+// What the screen shows of the canvas, in the screen's pixels: a screenshot of the page,
+// cut at the canvas's edges.
+async function screenPicture(page) {
+    const png = await page.screenshot({ encoding: 'binary' });
+    const { left, top, width, height, ratio } = await page.evaluate(() => {
+        const box = document.getElementById('canvas').getBoundingClientRect();
+        return { left: box.left, top: box.top, width: box.width, height: box.height, ratio: devicePixelRatio };
+    });
+    const crop = `${Math.round(width * ratio)}x${Math.round(height * ratio)}+${Math.round(left * ratio)}+${Math.round(top * ratio)}`;
+    const size = execFileSync('convert', ['png:-', '-crop', crop, '-format', '%w %h', 'info:'], { input: png })
+        .toString().split(' ');
+    const rgb = execFileSync('convert', ['png:-', '-crop', crop, '-depth', '8', 'rgb:-'], { input: png, maxBuffer: 1 << 27 });
     return picture(+size[0], +size[1], rgb);
 }
 
@@ -126,7 +143,7 @@ async function canvasPicture(page) {
 
 // ---- the page ----
 
-const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.png': 'image/png' };
 
 function serve(dir) {
     const server = http.createServer((request, response) => {
@@ -174,17 +191,47 @@ async function showsTextSoon(page, text, timeout = 15000) {
     }
 }
 
-// A page of its own browser context (its own storage), with its console kept.
-async function openPage(browser, { scale = 1, before } = {}) {
+// The room the page gives the game, set by the test: a canvas of the desktop window's
+// size, whatever the size of the browser's window.
+function roomStyle([width, height]) {
+    return `#window { flex: none !important; width: ${width}px !important; height: ${height}px !important; }`;
+}
+
+// A page of its own browser context (its own storage), with its console kept, in a
+// browser window of `screen` ([width, height, pixel density, a phone's]), with the room
+// given by the test when there is one.
+async function openPage(browser, { screen = [800, 600, 1, false], room = [WIDTH, HEIGHT], before } = {}) {
     const context = await browser.createBrowserContext();
     const page = await context.newPage();
     page.consoleLines = [];
     page.on('console', message => page.consoleLines.push(`${message.type()}: ${message.text()}`));
     page.on('pageerror', error => page.consoleLines.push(`pageerror: ${error.message}`));
-    await page.setViewport({ width: 800, height: 600, deviceScaleFactor: scale });
+    const [width, height, deviceScaleFactor, phone] = screen;
+    await page.setViewport({ width, height, deviceScaleFactor, isMobile: phone, hasTouch: phone });
+    if (room)
+        await page.evaluateOnNewDocument(css => document.addEventListener('DOMContentLoaded', () => {
+            const style = document.createElement('style');
+            style.id = 'test-room';
+            style.textContent = css;
+            document.head.append(style);
+        }), roomStyle(room));
     if (before)
         await page.evaluateOnNewDocument(before);
     return page;
+}
+
+// Presses q, and waits until the page says the game has ended.
+async function quit(page, key = 'q') {
+    await page.keyboard.press(key);
+    return page.waitForFunction(() => document.body.classList.contains('ended'), { timeout: 5000 })
+        .then(() => true, () => false);
+}
+
+// Clicks "Play again" and waits for the new game's first frame.
+async function playAgain(page) {
+    const drawn = await framesDrawn(page);
+    await page.click('#again');
+    await settled(page, drawn);
 }
 
 // Holds the game's one button from the start of a run until well past the crash, with
@@ -264,14 +311,24 @@ try {
 
         // q ends the game: the page says so, and a press starts no run any more.
         const before = await framesDrawn(page);
-        await page.keyboard.press('q');
-        const ended = await page.waitForFunction(() => document.body.classList.contains('ended'), { timeout: 5000 })
-            .then(() => true, () => false);
-        check(ended, 'q ends the game and the page says so');
+        check(await quit(page), 'q ends the game and the page says so');
+        const box = await (await page.$('#canvas')).boundingBox();
+        await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
         await page.mouse.down();
         await new Promise(resolve => setTimeout(resolve, 300));
         await page.mouse.up();
         check(await framesDrawn(page) === before, 'after q a press draws nothing more');
+
+        // "Play again" starts a new game in the page as it is, not a reload of it: the
+        // title screen with the best score, and a run that flies seed 1 as the first did.
+        await page.evaluate(() => { window.notReloaded = true; });
+        await playAgain(page);
+        check(await page.evaluate(() => window.notReloaded === true && !document.body.classList.contains('ended')),
+              '"Play again" starts again without a reload');
+        check(showsText(await canvasPicture(page), font, 'HS: 45'), 'after "Play again" the title screen shows "HS: 45"');
+        await holdToCrash(page);
+        check(agreement(await canvasPicture(page), crash, 0) === 1,
+              'and a run held to the crash gives the crash picture of the first run');
         const errors = page.consoleLines.filter(line => /^(error|pageerror)/.test(line));
         check(errors.length === 0, 'the page reports no errors');
         if (failures > failed)
@@ -326,10 +383,7 @@ try {
         for (const key of ['Q', 'Escape']) {
             await page.goto(base);
             await settled(page);
-            await page.keyboard.press(key);
-            const ended = await page.waitForFunction(() => document.body.classList.contains('ended'), { timeout: 5000 })
-                .then(() => true, () => false);
-            check(ended, `${key} ends the game`);
+            check(await quit(page, key), `${key} ends the game`);
         }
     }
 
@@ -366,6 +420,9 @@ try {
         check(showsText(await canvasPicture(page), font, '45 (HS: 45)'), 'without storage the crash shows "45 (HS: 45)"');
         await holdToCrash(page);
         check(showsText(await canvasPicture(page), font, '45 (HS: 45)'), 'and the next run\'s crash still knows the best');
+        await quit(page);
+        await playAgain(page);
+        check(showsText(await canvasPicture(page), font, 'HS: 45'), 'and so does the title screen after q and "Play again"');
         const said = page.consoleLines.filter(line => /storage/.test(line));
         check(said.length === 1 && said[0].startsWith('warn'), `the console says so once (${said.length} times)`);
         if (failures > failed)
@@ -418,6 +475,15 @@ try {
         check(took >= 45 * 12 * 100 / 70, `at speed=70 the run lasts at least ${Math.ceil(45 * 12 * 100 / 70)} ms (${took} ms)`);
         check(await page.evaluate(() => localStorage.getItem('skarvolt.controls')) === null,
               'the address\'s controls are for this visit only');
+        // Keys that fly the ship are the page's again once q has ended the game: Enter
+        // presses "Play again".
+        await quit(page);
+        drawn = await framesDrawn(page);
+        await page.keyboard.press('Enter');
+        const again = await page.waitForFunction(() => !document.body.classList.contains('ended'), { timeout: 3000 })
+            .then(() => settled(page, drawn)).then(() => true, () => false);
+        check(again && showsText(await canvasPicture(page), font, 'HS: 45'),
+              'with the keys as the button, Enter after q plays again');
 
         // The panel's choice is kept: a gamepad's button as the button, held to the crash.
         await page.goto(base);
@@ -444,31 +510,88 @@ try {
             dumpConsole(page);
     }
 
-    // On a screen of twice the pixel density the canvas has twice the pixels, and the
-    // score box keeps its 18 of them; resized, the canvas follows its new size.
+    // The page at a phone's and a desktop's sizes, the room left to the page: the canvas
+    // fills what the words leave, all of it shown without scrolling; the text keeps its
+    // size in the page's pixels, each glyph pixel a block of the screen's.
+    for (const screen of [[390, 844, 3, true], [1280, 800, 1, false], [1280, 800, 2, false]]) {
+        const [width, height, density] = screen;
+        const at = `at ${width}x${height}, density ${density}`;
+        const page = await openPage(browser, { screen, room: null });
+        const failed = failures;
+        await page.goto(base);
+        await settled(page);
+        const layout = await page.evaluate(() => {
+            const box = id => document.getElementById(id).getBoundingClientRect().toJSON();
+            const root = document.documentElement;
+            return { canvas: box('canvas'), about: box('about'), how: box('how'), settings: box('settings'),
+                     heading: document.querySelector('h1').textContent,
+                     buffer: [canvas.width, canvas.height],
+                     scrolls: root.scrollWidth > innerWidth || root.scrollHeight > innerHeight };
+        });
+        const { canvas, about } = layout;
+        const beside = Math.abs(canvas.right - about.left) < 1 && Math.abs(canvas.bottom - height) < 1;
+        const below = Math.abs(canvas.bottom - about.top) < 1 && Math.abs(canvas.right - width) < 1;
+        check(canvas.left === 0 && canvas.top === 0 && (beside || below) && !layout.scrolls,
+              `${at} the canvas fills what the words leave (${canvas.width}x${canvas.height.toFixed(1)}, `
+              + `the words ${beside ? 'beside' : below ? 'below' : 'elsewhere'}), and nothing scrolls`);
+        check(canvas.width * canvas.height >= width * height / 2,
+              `${at} the canvas takes at least half the page`);
+        check(layout.buffer[0] === Math.round(canvas.width * density) && layout.buffer[1] === Math.round(canvas.height * density),
+              `${at} the canvas has a pixel of its own for each of the screen's (${layout.buffer.join('x')})`);
+        const shown = box => box.top >= 0 && box.left >= 0 && box.bottom <= height && box.right <= width;
+        check(layout.heading === 'Skarvolt' && shown(layout.how) && shown(layout.settings),
+              `${at} the heading, the instructions and the controls are all in view`);
+        check(showsText(await screenPicture(page), font, 'HS: 0', density),
+              `${at} the screen shows "HS: 0" ${BOX_HEIGHT} pixels of the page high, each glyph pixel ${density}x${density} of the screen's`);
+        if (density === 3) {
+            check(await page.evaluate(async () => {
+                const icon = new Image();
+                icon.src = document.querySelector('link[rel="icon"]').href;
+                await icon.decode();
+                return icon.naturalWidth === 48 && icon.naturalHeight === 48;
+            }).catch(() => false), 'the page\'s icon is the game\'s, 48 pixels square');
+            // A finger flies the run and the best outlives "Play again", at the phone's
+            // density too.
+            await holdToCrash(page, { touch: true });
+            await quit(page);
+            check(await page.$eval('#again', (button, before) => {
+                const box = button.getBoundingClientRect();
+                const now = document.getElementById('canvas').getBoundingClientRect();
+                return box.height > 0 && box.bottom <= innerHeight
+                    && now.width === before.width && now.height === before.height;
+            }, canvas), `${at} "Play again" is in view after q, and the last picture keeps its size`);
+            await playAgain(page);
+            check(showsText(await canvasPicture(page), font, 'HS: 45', density),
+                  `${at} after "Play again" the title screen shows "HS: 45"`);
+        }
+        if (failures > failed)
+            dumpConsole(page);
+    }
+
+    // A new size of the canvas is taken up only by the frame that redraws it, which draws
+    // the text at its size again.
     {
-        const page = await openPage(browser, { scale: 2 });
+        const page = await openPage(browser, { screen: [800, 600, 2, false] });
         const failed = failures;
         await page.goto(base);
         await settled(page);
         let shot = await canvasPicture(page);
-        check(shot.width === 2 * WIDTH && shot.height === 2 * HEIGHT && showsText(shot, font, 'HS: 0'),
-              `at pixel density 2 the canvas is ${2 * WIDTH}x${2 * HEIGHT} (${shot.width}x${shot.height}) with the same text`);
+        check(shot.width === 2 * WIDTH && shot.height === 2 * HEIGHT && showsText(shot, font, 'HS: 0', 2),
+              `at pixel density 2 a canvas of ${WIDTH}x${HEIGHT} has ${2 * WIDTH}x${2 * HEIGHT} pixels (${shot.width}x${shot.height})`);
         // A new size clears the canvas, so it is taken up only by the frame that redraws
         // it: told of the resize at once, the canvas keeps its picture until then.
         const drawn = await framesDrawn(page);
-        const widthAtOnce = await page.evaluate(() => {
-            const w = document.getElementById('window');
-            w.style.width = '300px';
-            w.style.height = '120px';
+        const widthAtOnce = await page.evaluate(css => {
+            document.getElementById('test-room').textContent = css;
+            fitCanvas();
             Module._canvas_resized();
             return document.getElementById('canvas').width;
-        });
+        }, roomStyle([300, 120]));
         check(widthAtOnce === 2 * WIDTH, `a resize leaves the canvas's picture until the next frame (${widthAtOnce} pixels wide meanwhile)`);
         const redrawn = await settled(page, drawn) - drawn;
         check(redrawn === 1, `the resize draws one frame (${redrawn})`);
         shot = await canvasPicture(page);
-        check(shot.width === 600 && shot.height === 240 && showsText(shot, font, 'HS: 0'),
+        check(shot.width === 600 && shot.height === 240 && showsText(shot, font, 'HS: 0', 2),
               `resized to 300x120, the canvas is 600x240 (${shot.width}x${shot.height}) with the same text`);
         if (failures > failed)
             dumpConsole(page);

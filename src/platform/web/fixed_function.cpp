@@ -44,6 +44,9 @@ float raster_x = 0, raster_y = 0;
 float raster_color[3] = {1.0f, 1.0f, 1.0f};
 bool raster_valid = true;
 
+// Screen pixels per bitmap pixel, across and up.
+int bitmap_scale = 1;
+
 Vertex batch[BATCH_VERTICES];
 int batch_count = 0;
 GLenum batch_mode = GL_TRIANGLES;
@@ -184,6 +187,11 @@ void fixed_function_flush()
     flush();
 }
 
+void fixed_function_bitmap_scale(int scale)
+{
+    bitmap_scale = scale < 1 ? 1 : scale;
+}
+
 extern "C" {
 
 void glLoadIdentity()
@@ -309,8 +317,12 @@ void glBitmap(GLsizei width, GLsizei height, GLfloat xorig, GLfloat yorig, GLflo
 {
     if (!raster_valid)
         return;
-    const int left = static_cast<int>(std::floor(raster_x - xorig));
-    const int bottom = static_cast<int>(std::floor(raster_y - yorig));
+    // The bitmap's pixel grid is laid out at the scale of 1, as GL lays it out, and each
+    // of its pixels then covers a block of scale by scale pixels of the screen.
+    const int scale = bitmap_scale;
+    const auto grid = [](float position) { return static_cast<int>(std::floor(position)); };
+    const int left = grid(raster_x / static_cast<float>(scale) - xorig);
+    const int bottom = grid(raster_y / static_cast<float>(scale) - yorig);
     const int stride = (width + 7) / 8;
     for (int row = 0; row < height; ++row) {
         const GLubyte* bits = bitmap + row * stride;
@@ -325,11 +337,12 @@ void glBitmap(GLsizei width, GLsizei height, GLfloat xorig, GLfloat yorig, GLflo
             const int start = col;
             while (col < width && set(col))
                 ++col;
-            emit_pixels(left + start, bottom + row, left + col, bottom + row + 1, raster_color);
+            emit_pixels((left + start) * scale, (bottom + row) * scale, (left + col) * scale,
+                        (bottom + row + 1) * scale, raster_color);
         }
     }
-    raster_x += xmove;
-    raster_y += ymove;
+    raster_x += xmove * static_cast<float>(scale);
+    raster_y += ymove * static_cast<float>(scale);
 }
 
 } // extern "C"

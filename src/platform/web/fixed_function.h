@@ -9,3 +9,7 @@ void fixed_function_init();
 // Draws what has been collected so far; the window system calls it before the picture
 // is shown.
 void fixed_function_flush();
+
+// How many of the screen's pixels each pixel of a bitmap covers, across and up: a whole
+// number, so that every pixel of a glyph becomes a whole square block. 1 until set.
+void fixed_function_bitmap_scale(int scale);

@@ -1,6 +1,7 @@
 // The GLUT the game uses, in a web page: the canvas is the window, its WebGL context
 // the GL context, and the page's events become GLUT's callbacks. As on the desktop,
 // every callback runs on the one thread, one at a time.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <emscripten/html5.h>
 
 #include "platform/web/fixed_function.h"
+#include "platform/web/glut_page.h"
 
 namespace {
 
@@ -29,8 +31,6 @@ void (*reshape_func)(int, int) = nullptr;
 
 int initial_width = 300;
 int initial_height = 300;
-int window_width = 0;  // drawing-buffer size last reported to the reshape callback
-int window_height = 0;
 
 bool looping = false; // the main loop has begun: events may reach the game
 bool redisplay_pending = false;
@@ -58,33 +58,49 @@ void fire_timer(void* user_data)
 }
 
 // The canvas's drawing buffer follows its size on the page times the screen's pixel
-// density, as a desktop window's size follows what the window manager gives it. True,
-// with that size, when it differs from the drawing buffer's.
-bool page_size_changed(int& width, int& height)
+// density, as a desktop window's size follows what the window manager gives it.
+struct PageSize {
+    int width;  // the drawing buffer's, in the screen's pixels
+    int height;
+    int scale;  // the screen's pixels to one of the page's: the density, made whole
+};
+
+PageSize page_size{0, 0, 1}; // last reported to the reshape callback
+
+// True, with the page's size now, when it differs from the drawing buffer's.
+bool page_size_changed(PageSize& size)
 {
     double css_width = 0, css_height = 0;
     if (emscripten_get_element_css_size(CANVAS, &css_width, &css_height) != EMSCRIPTEN_RESULT_SUCCESS)
         return false;
     const double ratio = emscripten_get_device_pixel_ratio();
-    width = static_cast<int>(std::lround(css_width * ratio));
-    height = static_cast<int>(std::lround(css_height * ratio));
-    return width != window_width || height != window_height;
+    size.width = static_cast<int>(std::lround(css_width * ratio));
+    size.height = static_cast<int>(std::lround(css_height * ratio));
+    size.scale = std::max(1, static_cast<int>(std::lround(ratio)));
+    return size.width != page_size.width || size.height != page_size.height || size.scale != page_size.scale;
 }
 
 // Gives the drawing buffer the page's size and tells the game. Only right before a frame
 // is drawn: a new size clears the buffer, and the browser would show the cleared canvas.
+//
+// The game measures its window in the page's pixels, which a reader means by a pixel:
+// its text keeps its size on a dense screen, each pixel of a glyph a whole block of the
+// screen's. The picture is drawn over as many whole blocks as the canvas holds; a canvas
+// of a size that is no whole number of blocks keeps a sliver of fewer than `scale`
+// screen pixels black at its top and right edges.
 void follow_page_size()
 {
-    int width = 0, height = 0;
-    if (!page_size_changed(width, height))
+    PageSize size{};
+    if (!page_size_changed(size))
         return;
-    emscripten_set_canvas_element_size(CANVAS, width, height);
-    window_width = width;
-    window_height = height;
+    emscripten_set_canvas_element_size(CANVAS, size.width, size.height);
+    page_size = size;
+    const int width = size.width / size.scale;
+    const int height = size.height / size.scale;
+    fixed_function_bitmap_scale(size.scale);
     if (reshape_func)
         reshape_func(width, height);
-    else
-        glViewport(0, 0, width, height);
+    glViewport(0, 0, width * size.scale, height * size.scale);
 }
 
 // The page counts the frames drawn and notes when the first one was, for whoever
@@ -114,8 +130,8 @@ EM_BOOL draw_frame(double /*time*/, void* /*user_data*/)
 // A new size on the page calls for a frame, which takes the size up before it draws.
 void redraw_if_resized()
 {
-    int width = 0, height = 0;
-    if (looping && !ended && page_size_changed(width, height))
+    PageSize size{};
+    if (looping && !ended && page_size_changed(size))
         glutPostRedisplay();
 }
 
@@ -262,8 +278,9 @@ extern "C" EMSCRIPTEN_KEEPALIVE void gamepad_button(int down)
     deliver_mouse(GLUT_LEFT_BUTTON, down ? GLUT_DOWN : GLUT_UP, 0, 0);
 }
 
-// The game has ended (a quit key) or failed: nothing of it may run again on this page.
-// The page calls it on its way out, since the browser has no process to end.
+// The game has ended (a quit key) or failed: nothing of it runs any more, until the
+// player asks for a new game (glut_resume). The page calls it on its way out, since the
+// browser has no process to end.
 extern "C" EMSCRIPTEN_KEEPALIVE void glut_quit()
 {
     ended = true;
@@ -275,6 +292,15 @@ extern "C" EMSCRIPTEN_KEEPALIVE void glut_quit()
     if (frame_request != 0)
         emscripten_cancel_animation_frame(frame_request);
     frame_request = 0;
+}
+
+void glut_resume()
+{
+    ended = false;
+    buttons_down = 0;
+    // As a new window is shown: reshaped to its size, then drawn.
+    page_size = {0, 0, 1};
+    glutPostRedisplay();
 }
 
 extern "C" {

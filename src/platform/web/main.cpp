@@ -12,7 +12,9 @@
 #include "app/decimal.h"
 #include "app/shell.h"
 #include "app/window.h"
+#include "game/best.h"
 #include "game/random.h"
+#include "platform/web/glut_page.h"
 
 namespace {
 
@@ -108,6 +110,19 @@ extern "C" EMSCRIPTEN_KEEPALIVE void page_controls(int toggle, int speed, int ke
     if (speed < SLOWEST_SPEED || speed > FULL_SPEED)
         speed = FULL_SPEED;
     use_controls({.toggle = toggle != 0, .keys = keys != 0, .speed = speed});
+}
+
+// The page's "Play again", after a quit key: a new game in the same canvas, as a reload
+// of the page would start it (the address's seed, the title screen), except that the best
+// score stays even where the browser's storage keeps nothing.
+extern "C" EMSCRIPTEN_KEEPALIVE void play_again()
+{
+    const std::uint32_t best = game.high_score;
+    game = Game{};
+    seed_from_page();
+    open_title_screen();
+    game.high_score = merge_best(game.high_score, best).best;
+    glut_resume();
 }
 
 int main()
