@@ -51,7 +51,7 @@ TEST(VersionOption, PrintsOnceAndExitsWithoutDisplayOrHome)
         const auto status = game.wait_exit();
         ASSERT_TRUE(status);
         EXPECT_TRUE(status->ok()) << *status;
-        EXPECT_EQ(game.out(), "Skarvolt 1.0\n");
+        EXPECT_EQ(game.out(), "Skarvolt 1.1\n");
         EXPECT_EQ(game.err(), "") << "no home lookup, no file, no window";
         EXPECT_TRUE(list_dir(box.home()).empty());
     }

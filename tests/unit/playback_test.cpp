@@ -43,7 +43,7 @@ std::string refusal(const std::string& text)
 
 TEST(RecordingReader, RefusesWhatIsNoRecordingAtItsLine)
 {
-    const std::string header = "# Skarvolt 1.0 recording\n";
+    const std::string header = "# Skarvolt 1.1 recording\n";
     struct Case {
         std::string text;
         std::string refusal; // its start
@@ -79,7 +79,7 @@ TEST(RecordingReader, LoadsTheEventsAndTheRecordedPace)
     test_support::ScratchDir dir{"playback"};
     const std::string path = dir / "session";
     test_support::write_file(path,
-                             "# Skarvolt 1.0 recording\n# options: --toggle --speed 70\n"
+                             "# Skarvolt 1.1 recording\n# options: --toggle --speed 70\n"
                              "seed 9\npress\ntick 5\nframe\n");
     Session session;
     ASSERT_TRUE(load_session(path.c_str(), &session));
