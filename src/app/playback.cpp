@@ -92,6 +92,9 @@ void apply(Player& player, const ScriptEvent& event)
     case Event::SEED:
         random_seed(&head.game.random, static_cast<std::uint32_t>(event.number));
         break;
+    case Event::BEST:
+        head.game.high_score = static_cast<std::uint32_t>(event.number);
+        break;
     case Event::TICK:
         break;
     }

@@ -324,6 +324,14 @@ void record_input(Event event, void (*verb)())
     let_quit_signals_in(held);
 }
 
+void record_best(std::uint32_t best)
+{
+    const Held held = hold_quit_signals();
+    put_ticks();
+    put_line(event_word(Event::BEST).word, true, best);
+    let_quit_signals_in(held);
+}
+
 void record_crash_frame()
 {
     const Held held = hold_quit_signals();

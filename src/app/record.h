@@ -46,6 +46,10 @@ void record_seed(std::uint32_t seed);
 // right side.
 void record_input(Event event, void (*verb)());
 
+// Records the best score that the store gave the game, when it is more than the session's
+// own runs make it: the overlay shows it, so a viewer must too.
+void record_best(std::uint32_t best);
+
 // Records a frame drawn while a crash shows, and writes everything out: a game that is
 // killed later loses at most what came after this crash.
 void record_crash_frame();

@@ -97,7 +97,10 @@ const char* window_title(int argc, char** argv)
 
 void load_best(GameState& game)
 {
-    game.high_score = merge_best(game.high_score, load_best_score(game)).best;
+    const std::uint32_t known = game.high_score;
+    game.high_score = merge_best(known, load_best_score(game)).best;
+    if (game.high_score != known)
+        record_best(game.high_score);
 }
 
 bool save_best(GameState& game)
@@ -105,6 +108,9 @@ bool save_best(GameState& game)
     const std::uint32_t known = merge_best(game.score, game.high_score).best;
     const SavedBest saved = save_best_score(game, known);
     game.high_score = merge_best(known, saved.stored).best;
+    // Another game's better score, saved meanwhile, shows from now on.
+    if (game.high_score != known)
+        record_best(game.high_score);
     return saved.kept;
 }
 

@@ -4,7 +4,7 @@
 // added here once.
 #pragma once
 
-enum class Event { PRESS, RELEASE, TICK, FRAME, SEED };
+enum class Event { PRESS, RELEASE, TICK, FRAME, SEED, BEST };
 
 // Whether the word is followed by a number.
 enum class EventNumber {
@@ -26,6 +26,9 @@ inline constexpr EventWord EVENT_WORDS[] = {
     {Event::TICK, "tick", EventNumber::OPTIONAL, "tick count"}, // N tick periods pass
     {Event::FRAME, "frame", EventNumber::NONE, ""},       // the window is redrawn
     {Event::SEED, "seed", EventNumber::REQUIRED, "seed"}, // the random sequence's seed
+    // The best score as the overlay showed it from then on, where the store made it
+    // higher than the session's own runs: its number at start-up, or another game's.
+    {Event::BEST, "best", EventNumber::REQUIRED, "best score"},
 };
 
 constexpr const EventWord& event_word(Event event)

@@ -47,6 +47,10 @@ void run_event(SimGame& sim, const ScriptEvent& event, std::FILE* out, TickWrite
     case Event::SEED:
         seed_generator(sim.game, event.number);
         break;
+    case Event::BEST:
+        // The store's best changes what the overlay shows, never how the game flies.
+        sim.game.high_score = static_cast<std::uint32_t>(event.number);
+        break;
     }
 }
 

@@ -112,6 +112,9 @@ TEST(Watching, ARecordedSessionShowsTheGamesPicturesAndObeysTheViewersKeys)
         x.settled_image(w, e2e::shows_text);
         crashes.push_back(e2e::held_run_crash(x, game, box));
         x.release();
+        // Another game's better score, saved meanwhile, shows over the next crashes; the
+        // viewer, which reads no score file, must show it too.
+        test_support::write_file(box.score_file(), "300\n");
         crashes.push_back(play_run(x, w, std::chrono::milliseconds(0)));
         crashes.push_back(play_run(x, w, std::chrono::milliseconds(150)));
         x.key("q");

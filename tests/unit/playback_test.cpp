@@ -240,6 +240,34 @@ TEST(Playback, NextAndPreviousRunGoToRunStarts)
 
 // Each recorded frame over a crash takes a burst's draws; the picture shows the burst of
 // the last one, drawn from a copy of the sequence as that frame found it.
+TEST(Playback, TheBestShownIsTheOneTheGameShowed)
+{
+    // Held from the start, a run crashes at 45. A best that the store gave the game
+    // (start-up's, or another game's saved meanwhile) shows as it showed; a run that
+    // beats it shows its own.
+    const struct {
+        const char* text;
+        std::uint32_t title; // the best on the title screen
+        std::uint32_t crash; // and over the crash
+    } cases[] = {
+        {"seed 3\npress\ntick 100\n", 0, 45},
+        {"seed 3\nbest 300\npress\ntick 100\n", 300, 300},
+        {"seed 3\nbest 30\npress\ntick 100\n", 30, 45},
+        {"seed 3\npress\ntick 100\nbest 500\nframe\n", 0, 500},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const Session session = session_of(c.text);
+        Player player;
+        player_start(player, session);
+        EXPECT_EQ(shown_game(player.head).high_score, c.title);
+        while (player_step(player)) {
+        }
+        ASSERT_TRUE(player.head.game.state & CRASHED);
+        EXPECT_EQ(shown_game(player.head).high_score, c.crash);
+    }
+}
+
 TEST(Playback, TheBurstShownIsTheLastRecordedFramesOwn)
 {
     // The sequence at the crash, as a session without frames leaves it.
