@@ -711,7 +711,7 @@ try {
     }
 
     // A session played in the page, saved, replays in the simulator with the scores the
-    // page showed: a run held to its crash, then a tap that lets the ship fall.
+    // page showed: a run held to its crash, then a short press that lets the ship fall.
     if (process.env.SKARVOLT_SIM) {
         const page = await openPage(browser);
         const failed = failures;
@@ -733,7 +733,7 @@ try {
             shown.push(scoreShown(await canvasPicture(page)));
             const drawn = await framesDrawn(page);
             const box = await (await page.$('#canvas')).boundingBox();
-            await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
+            await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2, { delay: 250 });
             await page.waitForFunction(n => Module.framesDrawn > n, { timeout: 5000 }, drawn + 5);
             let fallen = -1;
             for (let i = 0; i < 100 && fallen < 0; i++) {

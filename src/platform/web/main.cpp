@@ -116,6 +116,9 @@ std::uint32_t seed_from_page()
 constexpr char SESSION_PATH[] = "/session.rec";
 constexpr char WATCHED_DIR[] = "/watched";
 constexpr int NAME_MAX_BYTES = 200;
+// Hours of play take a few megabytes; a file far larger is no recording, and is not
+// copied into the page's memory to find out.
+constexpr int RECORDING_MAX_BYTES = 64 << 20;
 
 // A session starts recording afresh with its seed, under the page's controls of the moment.
 void record_session(std::uint32_t seed)
@@ -129,9 +132,11 @@ void record_session(std::uint32_t seed)
 EM_JS(int, watched_length, (), {
     return Module.watchBytes ? Module.watchBytes.length : -1;
 });
-EM_JS(void, watched_copy, (char* to, char* name, int name_size), {
-    HEAPU8.set(Module.watchBytes, to);
+EM_JS(void, watched_name, (char* name, int name_size), {
     stringToUTF8(Module.watchName || "", name, name_size);
+});
+EM_JS(void, watched_bytes, (char* to), {
+    HEAPU8.set(Module.watchBytes, to);
 });
 
 // Hands the page the recording's bytes as a file to save.
@@ -207,10 +212,16 @@ extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
     const int length = watched_length();
     if (length < 0)
         return 0;
-    std::vector<char> bytes(static_cast<std::size_t>(length));
     char name[NAME_MAX_BYTES + 1] = "";
-    watched_copy(bytes.data(), name, sizeof name);
+    watched_name(name, sizeof name);
     file_name(name);
+    if (length > RECORDING_MAX_BYTES) {
+        std::fprintf(stderr, "skarvolt: %s: larger than %d MB: not a recording\n", name,
+                     RECORDING_MAX_BYTES >> 20);
+        return 0;
+    }
+    std::vector<char> bytes(static_cast<std::size_t>(length));
+    watched_bytes(bytes.data());
     // Read from the folder the files are written to, so that a refusal names the file
     // as the player knows it.
     mkdir(WATCHED_DIR, 0700);
