@@ -378,6 +378,14 @@ void on_quit_signal(int signal_number)
 
 } // namespace
 
+void flush_recording()
+{
+    const Held held = hold_quit_signals();
+    put_ticks();
+    write_out();
+    let_quit_signals_in(held);
+}
+
 void finish_recording()
 {
     const Held held = hold_quit_signals();

@@ -54,6 +54,10 @@ void record_best(std::uint32_t best);
 // killed later loses at most what came after this crash.
 void record_crash_frame();
 
+// Writes out what the recording holds so far, the ticks of a run in progress included,
+// and records on: the browser's page offers the file while the session goes on.
+void flush_recording();
+
 // Writes out the rest, the ticks of a run in progress included, and closes the file.
 // Called on the way out; a file that never got its first line is removed again. The file
 // always ends on a whole line: a write that fails (a full disk) ends the recording, after

@@ -177,6 +177,9 @@ void ignore_special(int /*key*/, int /*x*/, int /*y*/) {}
 
 void start_viewer(const Session& session, const char* path)
 {
+    // Afresh each time: the browser's page shows one recording after another in its
+    // canvas, with the timers of the one before cancelled.
+    viewer = Viewer{};
     player_start(viewer.player, session);
     char copy[sizeof viewer.name];
     std::strncpy(copy, path, sizeof copy - 1);

@@ -11,7 +11,12 @@ void open_window(int* argc, char** argv)
     glutInit(argc, argv);
     glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA);
     glutCreateWindow(window_title(*argc, argv));
+    use_shell_callbacks();
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+}
 
+void use_shell_callbacks()
+{
     glutDisplayFunc(on_display);
     glutKeyboardFunc(on_key);
     glutMouseFunc(on_mouse);
@@ -22,6 +27,4 @@ void open_window(int* argc, char** argv)
     glutSpecialFunc(on_special);
     glutSpecialUpFunc(on_special_up);
     glutIgnoreKeyRepeat(1);
-
-    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
 }

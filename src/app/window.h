@@ -5,3 +5,7 @@
 // game's window with the shell's callbacks and sets its clear colour. The browser's page
 // opens its canvas through the same steps.
 void open_window(int* argc, char** argv);
+
+// Gives the open window back to the game: the shell's callbacks, as open_window sets them
+// (the browser's page, after it has shown a recording in its canvas).
+void use_shell_callbacks();

@@ -10,8 +10,14 @@
 // canvas are checked against the glyphs it holds. DESKTOP_PICTURES_DIR holds title.png
 // (a title screen showing HS: 45) and crash.png (the crash of a held run) of the
 // desktop game with seed 1; without it the picture comparisons are skipped.
+//
+// Recordings: a desktop recording of three runs (fixtures/three-runs.rec, whose crash
+// scores the simulator gives) watched in the page, broken ones refused by their line, and
+// a session saved by the page replayed by the simulator named by SKARVOLT_SIM (skipped
+// without it).
 import { execFileSync } from 'node:child_process';
-import { readFileSync, existsSync } from 'node:fs';
+import { readFileSync, existsSync, mkdtempSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import os from 'node:os';
 import http from 'node:http';
 import path from 'node:path';
 import puppeteer from 'puppeteer-core';
@@ -145,11 +151,12 @@ async function canvasPicture(page) {
 
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.png': 'image/png' };
 
-function serve(dir) {
+// The site, and the recordings of `extra` (address to file) beside it.
+function serve(dir, extra = {}) {
     const server = http.createServer((request, response) => {
         const name = new URL(request.url, 'http://localhost').pathname;
-        const file = path.join(dir, name === '/' ? 'index.html' : path.normalize(name));
-        if (!file.startsWith(path.resolve(dir)) || !existsSync(file)) {
+        const file = extra[name] || path.join(dir, name === '/' ? 'index.html' : path.normalize(name));
+        if (!(name in extra) && !file.startsWith(path.resolve(dir)) || !existsSync(file)) {
             response.writeHead(404);
             response.end();
             return;
@@ -261,7 +268,8 @@ function dumpConsole(page) {
 
 const site = path.resolve(siteDir);
 const font = loadFont(fontTable);
-const server = await serve(site);
+const fixtures = path.join(path.dirname(new URL(import.meta.url).pathname), 'fixtures');
+const server = await serve(site, { '/runs/three-runs.rec': path.join(fixtures, 'three-runs.rec') });
 const base = `http://127.0.0.1:${server.address().port}/`;
 const browser = await puppeteer.launch({
     executablePath: process.env.SKARVOLT_CHROMIUM || '/usr/bin/chromium',
@@ -595,6 +603,169 @@ try {
               `resized to 300x120, the canvas is 600x240 (${shot.width}x${shot.height}) with the same text`);
         if (failures > failed)
             dumpConsole(page);
+    }
+
+    // A desktop recording of three runs (crash scores 45, 248 and 45, as the simulator
+    // replays it), named by the
+    // address, watched with the viewer's keys and buttons: every crash shows its score,
+    // the first one the picture of a live run of seed 1.
+    {
+        if (process.env.SKARVOLT_SIM) {
+            const trace = execFileSync(process.env.SKARVOLT_SIM, [path.join(fixtures, 'three-runs.rec')]).toString();
+            const crashes = [...trace.matchAll(/^crash (\d+)$/gm)].map(m => m[1]).join(' ');
+            check(crashes === '45 248 45', `the simulator replays the recording to its crashes at 45, 248 and 45 (${crashes})`);
+        }
+        const page = await openPage(browser);
+        const failed = failures;
+        await page.goto(`${base}?play=runs/three-runs.rec`);
+        await page.waitForFunction(() => document.body.classList.contains('watching'), { timeout: 15000 })
+            .catch(() => {});
+        check(await page.evaluate(() => !document.getElementById('watch').hidden),
+              '?play= shows the recording, with its buttons under the canvas');
+        const title = () => page.evaluate(() => document.title);
+        // Paused at its start, then stepped to the first crash: 84 steps of the pause
+        // before the run and its 45 ticks.
+        await page.keyboard.press('Space');
+        await page.keyboard.press('Home');
+        check(/^three-runs\.rec: before the first run, paused$/.test(await title()),
+              `Space pauses and Home goes to the start: the title says so ("${await title()}")`);
+        const step = async n => { for (let i = 0; i < n; i++) await page.keyboard.press('.'); };
+        await step(129);
+        let drawn = await settled(page, 0);
+        let shot = await canvasPicture(page);
+        check(showsText(shot, font, '45 (HS: 45)') && /run 1, paused$/.test(await title()),
+              `stepped to the first crash, the page shows "45 (HS: 45)" in run 1 ("${await title()}")`);
+        if (crashOfSeed1)
+            check(agreement(shot, crashOfSeed1, 0) === 1, 'and the picture of the live crash of seed 1');
+        if (desktopDir) {
+            const share = agreement(shot, readPng(path.join(desktopDir, 'crash.png')), 2);
+            check(share >= 0.99, `and the desktop's crash picture of seed 1 in ${(share * 100).toFixed(2)}% of its pixels`);
+        }
+        // The next run's button, then its 248 ticks.
+        await page.click('#watch [data-special="105"]');
+        check(/run 2, paused$/.test(await title()), `the next run's button goes to run 2 ("${await title()}")`);
+        await step(248);
+        drawn = await settled(page, drawn);
+        check(showsText(await canvasPicture(page), font, '248 (HS: 248)'), 'its crash shows "248 (HS: 248)"');
+        // Page Down to the last run, Faster twice and Space: the session plays to its end,
+        // where its last picture stays.
+        await page.keyboard.press('PageDown');
+        await page.click('#watch [data-key="+"]');
+        await page.click('#watch [data-key="+"]');
+        check(/run 3, paused$/.test(await title()), `Page Down goes to run 3 ("${await title()}")`);
+        await page.keyboard.press('Space');
+        await page.waitForFunction(() => /ended$/.test(document.title), { timeout: 15000 }).catch(() => {});
+        check(/run 3, ended$/.test(await title()), `played on, the session ends in run 3 ("${await title()}")`);
+        check(showsText(await canvasPicture(page), font, '45 (HS: 248)'), 'on the last crash, "45 (HS: 248)"');
+        // q stops watching; Play again gives the canvas back to the game.
+        check(await quit(page), 'q stops the recording shown, as it ends a game');
+        await playAgain(page);
+        check(await page.evaluate(() => document.getElementById('watch').hidden && document.title === 'Skarvolt'),
+              'after "Play again" the buttons go and the title is the page\'s');
+        if (failures > failed)
+            dumpConsole(page);
+    }
+
+    // Files that are no recordings, chosen or dropped, are refused with their line, and
+    // what is shown goes on.
+    {
+        const page = await openPage(browser);
+        const failed = failures;
+        await page.goto(`${base}?seed=1`);
+        await settled(page);
+        const header = '# Skarvolt 1.0 recording\n';
+        const broken = [
+            ['word.rec', `${header}seed 1\npress\nfly 3\n`, 4],
+            ['late-seed.rec', `${header}seed 1\npress\nseed 2\n`, 4],
+            ['no-seed.rec', `${header}press\ntick 3\n`, 2],
+            ['cut.rec', `${header}seed 1\npress\ntick 3`, 4],
+        ];
+        for (const [name, text, line] of broken) {
+            const input = await page.$('#watch-file');
+            const dir = mkdtempSync(path.join(os.tmpdir(), 'skarvolt-web-'));
+            const file = path.join(dir, name);
+            writeFileSync(file, text);
+            await input.uploadFile(file);
+            await page.waitForFunction(() => !document.getElementById('watch-problem').hidden, { timeout: 5000 }).catch(() => {});
+            rmSync(dir, { recursive: true });
+            const said = await page.evaluate(() => document.getElementById('watch-problem').textContent);
+            check(said.startsWith(`skarvolt: ${name}: line ${line}: `) && !said.includes('\n'),
+                  `${name} is refused by its line ${line}: "${said}"`);
+            await page.evaluate(() => { document.getElementById('watch-problem').hidden = true; });
+        }
+        // Dropped on the page, as chosen.
+        await page.evaluate(text => {
+            const data = new DataTransfer();
+            data.items.add(new File([text], 'dropped.rec'));
+            document.dispatchEvent(new DragEvent('drop', { dataTransfer: data, bubbles: true, cancelable: true }));
+        }, `${header}seed 1\nhold\n`);
+        await page.waitForFunction(() => !document.getElementById('watch-problem').hidden, { timeout: 5000 }).catch(() => {});
+        check((await page.evaluate(() => document.getElementById('watch-problem').textContent)).startsWith('skarvolt: dropped.rec: line 3: '),
+              'a file dropped on the page is read, and refused by its line 3');
+        check(await page.evaluate(() => document.getElementById('watch').hidden && document.title === 'Skarvolt'),
+              'after a refusal the game goes on in the canvas');
+        await holdToCrash(page);
+        check(showsText(await canvasPicture(page), font, '45 (HS: 45)'), 'and a run held to its crash still shows "45 (HS: 45)"');
+        if (failures > failed)
+            dumpConsole(page);
+    }
+
+    // A session played in the page, saved, replays in the simulator with the scores the
+    // page showed: a run held to its crash, then a short press that lets the ship fall.
+    if (process.env.SKARVOLT_SIM) {
+        const page = await openPage(browser);
+        const failed = failures;
+        const downloads = mkdtempSync(path.join(os.tmpdir(), 'skarvolt-web-'));
+        try {
+            const cdp = await browser.target().createCDPSession();
+            await cdp.send('Browser.setDownloadBehavior',
+                           { behavior: 'allow', downloadPath: downloads, browserContextId: page.browserContext().id });
+            await page.goto(`${base}?seed=7`);
+            await settled(page);
+            await holdToCrash(page);
+            const shown = [];
+            const scoreShown = (picture, best) => {
+                for (let n = 0; n < 1000; n++)
+                    if (showsText(picture, font, `${n} (HS: ${best ?? n})`))
+                        return n;
+                return -1;
+            };
+            shown.push(scoreShown(await canvasPicture(page)));
+            const drawn = await framesDrawn(page);
+            const box = await (await page.$('#canvas')).boundingBox();
+            await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2, { delay: 250 });
+            await page.waitForFunction(n => Module.framesDrawn > n, { timeout: 5000 }, drawn + 5);
+            let fallen = -1;
+            for (let i = 0; i < 100 && fallen < 0; i++) {
+                await new Promise(resolve => setTimeout(resolve, 100));
+                fallen = scoreShown(await canvasPicture(page), Math.max(shown[0], 0));
+                if (fallen < 0)
+                    fallen = scoreShown(await canvasPicture(page));
+            }
+            shown.push(fallen);
+            await page.click('#share-open');
+            await page.click('#save');
+            let saved = [];
+            for (let i = 0; i < 50 && saved.length === 0; i++) {
+                await new Promise(resolve => setTimeout(resolve, 100));
+                saved = readdirSync(downloads).filter(name => name.endsWith('.rec'));
+            }
+            check(saved.length === 1 && saved[0] === 'skarvolt-session.rec', `"Save this session" downloads skarvolt-session.rec (${saved})`);
+            if (saved.length === 1) {
+                const file = path.join(downloads, saved[0]);
+                check(readFileSync(file, 'utf8').startsWith('# Skarvolt '), 'the saved session names the game on its first line');
+                const trace = execFileSync(process.env.SKARVOLT_SIM, [file]).toString();
+                const crashes = [...trace.matchAll(/^crash (\d+)$/gm)].map(m => +m[1]);
+                check(crashes.length === 2 && crashes[0] === shown[0] && crashes[1] === shown[1] && shown[1] >= 0,
+                      `the simulator replays the saved session with the scores the page showed (${crashes} against ${shown})`);
+            }
+        } finally {
+            rmSync(downloads, { recursive: true, force: true });
+        }
+        if (failures > failed)
+            dumpConsole(page);
+    } else {
+        console.log('skip  a saved session replayed by the simulator (SKARVOLT_SIM not set)');
     }
 } finally {
     await browser.close();

@@ -294,6 +294,28 @@ extern "C" EMSCRIPTEN_KEEPALIVE void glut_quit()
     frame_request = 0;
 }
 
+// A key pressed by one of the page's buttons (the controls of a recording shown, for a
+// touch screen): a character, or with character -1 a special key, given to the window's
+// callback as if typed.
+extern "C" EMSCRIPTEN_KEEPALIVE void glut_press_key(int character, int special)
+{
+    if (ended || !looping)
+        return;
+    if (character >= 0 && keyboard_func != nullptr)
+        keyboard_func(static_cast<unsigned char>(character), 0, 0);
+    else if (character < 0 && special_func != nullptr)
+        special_func(special, 0, 0);
+}
+
+// The window's title is the page's, and shown above the page's buttons for a recording.
+EM_JS(void, page_title, (const char* title), {
+    const text = UTF8ToString(title);
+    document.title = text;
+    const shown = document.getElementById("watch-title");
+    if (shown)
+        shown.textContent = text;
+});
+
 void glut_resume()
 {
     ended = false;
@@ -388,6 +410,11 @@ void glutTimerFunc(unsigned int ms, void (*callback)(int), int value)
             return;
         }
     std::fprintf(stderr, "Skarvolt: more than %d timers at once; one is dropped\n", TIMER_SLOTS);
+}
+
+void glutSetWindowTitle(const char* title)
+{
+    page_title(title);
 }
 
 void glutPostRedisplay()

@@ -1,16 +1,26 @@
 // The game in a web page: the start-up of the desktop game, with the page's address for
-// the seed and the browser's storage for the best score.
+// the seed and the browser's storage for the best score. The page records the session
+// played, as the desktop's --record does, into a file in the page's memory that it offers
+// for download, and shows recordings in the canvas with the desktop's viewer.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <GL/freeglut.h>
 #include <emscripten/emscripten.h>
 
 #include "app/controls.h"
 #include "app/decimal.h"
+#include "app/playback.h"
+#include "app/record.h"
 #include "app/shell.h"
+#include "app/viewer.h"
 #include "app/window.h"
 #include "game/best.h"
 #include "game/random.h"
@@ -60,7 +70,7 @@ EM_JS(void, browser_random_seed, (std::uint32_t* words), {
 // ?seed=N plays the tunnel of seed N, as a desktop game whose random device gave N, and
 // N is read as the simulator reads --seed N. A wrong seed is said on the page and in the
 // console, and a random tunnel is played.
-void seed_from_page()
+std::uint32_t seed_from_page()
 {
     std::uint64_t seed = 1;
     char text[SEED_TEXT_MAX + 1] = "";
@@ -69,7 +79,7 @@ void seed_from_page()
     const bool whole = found == SEED_WHOLE && std::strlen(text) == static_cast<std::size_t>(length);
     if (whole && parse_count(text, &seed)) {
         random_seed(&game.random, static_cast<std::uint32_t>(seed));
-        return;
+        return static_cast<std::uint32_t>(seed);
     }
     if (found != NO_SEED) {
         char why[64];
@@ -98,6 +108,66 @@ void seed_from_page()
     browser_random_seed(words);
     seed = (static_cast<std::uint64_t>(words[1]) << 32) | words[0];
     random_seed(&game.random, static_cast<std::uint32_t>(seed));
+    return static_cast<std::uint32_t>(seed);
+}
+
+// The session played in the page, recorded in the page's memory; the files shown are
+// written beside it, under their own names, for the viewer to read.
+constexpr char SESSION_PATH[] = "/session.rec";
+constexpr char WATCHED_DIR[] = "/watched";
+constexpr int NAME_MAX_BYTES = 200;
+// Hours of play take a few megabytes; a file far larger is no recording, and is not
+// copied into the page's memory to find out.
+constexpr int RECORDING_MAX_BYTES = 64 << 20;
+
+// A session starts recording afresh with its seed, under the page's controls of the moment.
+void record_session(std::uint32_t seed)
+{
+    finish_recording();
+    if (start_recording(SESSION_PATH))
+        record_seed(seed);
+}
+
+// The recording the page was given to show (Module.watchBytes, Module.watchName).
+EM_JS(int, watched_length, (), {
+    return Module.watchBytes ? Module.watchBytes.length : -1;
+});
+EM_JS(void, watched_name, (char* name, int name_size), {
+    stringToUTF8(Module.watchName || "", name, name_size);
+});
+EM_JS(void, watched_bytes, (char* to), {
+    HEAPU8.set(Module.watchBytes, to);
+});
+
+// Hands the page the recording's bytes as a file to save.
+EM_JS(void, offer_download, (const char* bytes, int length, const char* name), {
+    const blob = new Blob([HEAPU8.slice(bytes, bytes + length)], {type: "text/plain"});
+    const link = document.createElement("a");
+    link.href = URL.createObjectURL(blob);
+    link.download = UTF8ToString(name);
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    setTimeout(function () { URL.revokeObjectURL(link.href); }, 60000);
+});
+
+// The name a file is shown under: its own, without anything that would make it a path.
+void file_name(char* name)
+{
+    for (char* c = name; *c != '\0'; ++c)
+        if (*c == '/')
+            *c = '_';
+    if (std::strcmp(name, "") == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+        std::strcpy(name, "recording");
+}
+
+bool write_file(const char* path, const std::vector<char>& bytes)
+{
+    std::FILE* file = std::fopen(path, "wb");
+    if (file == nullptr)
+        return false;
+    const bool whole = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && whole;
 }
 
 } // namespace
@@ -109,7 +179,12 @@ extern "C" EMSCRIPTEN_KEEPALIVE void page_controls(int toggle, int speed, int ke
 {
     if (speed < SLOWEST_SPEED || speed > FULL_SPEED)
         speed = FULL_SPEED;
-    use_controls({.toggle = toggle != 0, .keys = keys != 0, .speed = speed});
+    const Controls chosen{.toggle = toggle != 0, .keys = keys != 0, .speed = speed};
+    use_controls(chosen);
+    // The next session's recording names them, as the desktop's names its options.
+    char text[CONTROLS_TEXT_SIZE];
+    describe_controls(chosen, text, sizeof text);
+    record_options(text);
 }
 
 // The page's "Play again", after a quit key: a new game in the same canvas, as a reload
@@ -119,10 +194,74 @@ extern "C" EMSCRIPTEN_KEEPALIVE void play_again()
 {
     const std::uint32_t best = game.high_score;
     game = Game{};
-    seed_from_page();
+    use_shell_callbacks();
+    record_session(seed_from_page());
     open_title_screen();
     game.high_score = merge_best(game.high_score, best).best;
     glut_resume();
+}
+
+// Shows the recording the page was given (Module.watchBytes, named Module.watchName) in
+// the canvas, with the desktop viewer's keys, in place of what it showed. False, after the
+// one line that says why on standard error (the file's name and line), when it is no
+// recording: what was shown goes on.
+extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
+{
+    // The recording shown lives as long as the viewer shows it.
+    static Session shown;
+    const int length = watched_length();
+    if (length < 0)
+        return 0;
+    char name[NAME_MAX_BYTES + 1] = "";
+    watched_name(name, sizeof name);
+    file_name(name);
+    if (length > RECORDING_MAX_BYTES) {
+        std::fprintf(stderr, "skarvolt: %s: larger than %d MB: not a recording\n", name,
+                     RECORDING_MAX_BYTES >> 20);
+        return 0;
+    }
+    std::vector<char> bytes(static_cast<std::size_t>(length));
+    watched_bytes(bytes.data());
+    // Read from the folder the files are written to, so that a refusal names the file
+    // as the player knows it.
+    mkdir(WATCHED_DIR, 0700);
+    if (chdir(WATCHED_DIR) != 0 || !write_file(name, bytes)) {
+        std::fprintf(stderr, "skarvolt: %s: cannot be kept in the page's memory\n", name);
+        unlink(name);
+        return 0;
+    }
+    Session loaded;
+    const bool good = load_session(name, &loaded);
+    unlink(name);
+    if (!good)
+        return 0;
+    // What ran in the canvas stops (the game's timers, or the viewer's), as a quit key
+    // stops it; then the viewer takes the canvas, reshaped to its size.
+    glut_quit();
+    glut_resume();
+    shown = std::move(loaded);
+    start_viewer(shown, name);
+    return 1;
+}
+
+// "Save this session": the recording of the session played in the page, as a file to
+// download. False when there is none (the page's memory refused it).
+extern "C" EMSCRIPTEN_KEEPALIVE int page_save_session()
+{
+    flush_recording();
+    std::FILE* file = std::fopen(SESSION_PATH, "rb");
+    if (file == nullptr)
+        return 0;
+    std::vector<char> bytes;
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    std::fclose(file);
+    if (bytes.empty())
+        return 0;
+    offer_download(bytes.data(), static_cast<int>(bytes.size()), "skarvolt-session.rec");
+    return 1;
 }
 
 int main()
@@ -131,7 +270,7 @@ int main()
     char* argv[] = {name, nullptr};
     int argc = 1;
     open_window(&argc, argv);
-    seed_from_page();
+    record_session(seed_from_page());
     open_title_screen();
     glutMainLoop();
     return 0;
