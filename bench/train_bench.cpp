@@ -49,8 +49,8 @@ void BM_batch_step(benchmark::State& state)
 {
     step_batch(state, false);
 }
-// One game alone; 1024 games on one thread and on two.
-BENCHMARK(BM_batch_step)->Args({1, 1})->Args({1024, 1})->Args({1024, 2})->UseRealTime();
+// One game alone; 1024 and 16384 games on one thread and on two.
+BENCHMARK(BM_batch_step)->Args({1, 1})->Args({1024, 1})->Args({1024, 2})->Args({16384, 1})->Args({16384, 2})->UseRealTime();
 
 // The same with each episode's actions kept for its script, as the Python package does.
 void BM_batch_step_recorded(benchmark::State& state)

@@ -1,6 +1,7 @@
 #include "train/batch.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "app/shell.h"
 #include "game/pace.h"
@@ -20,8 +21,12 @@ constexpr std::size_t RUNS_RESERVED = 256;
 // nothing like the seed sequence's.
 constexpr std::uint64_t STICKY_SALT = 0x5851f42d4c957f2dull;
 // How long a thread watches for the next step before it sleeps: a step of a thousand
-// games takes about a tenth of a millisecond, less than a sleeping thread takes to wake.
-constexpr int SPINS = 4000;
+// games takes about a tenth of a millisecond, less than a sleeping thread takes to wake,
+// and the caller's own work between two steps takes some more. Counted in time, not in
+// turns of the loop: a pause lasts a few cycles on some processors and a hundred on others.
+constexpr auto SPIN_TIME = std::chrono::microseconds(400);
+// Turns of the loop between two looks at the clock.
+constexpr int SPINS_PER_LOOK = 64;
 // Games a thread takes at a time: enough to outweigh taking them, few enough that a thread
 // slowed by another program leaves the rest to the others.
 constexpr std::uint64_t SLICE = 32;
@@ -30,13 +35,16 @@ constexpr std::uint64_t SLICE = 32;
 template <typename T>
 void await_change(const std::atomic<T>& value, T old)
 {
-    for (int i = 0; i < SPINS; ++i) {
-        if (value.load(std::memory_order_acquire) != old)
-            return;
+    const auto until = std::chrono::steady_clock::now() + SPIN_TIME;
+    do {
+        for (int i = 0; i < SPINS_PER_LOOK; ++i) {
+            if (value.load(std::memory_order_acquire) != old)
+                return;
 #if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
+            __builtin_ia32_pause();
 #endif
-    }
+        }
+    } while (std::chrono::steady_clock::now() < until);
     value.wait(old);
 }
 
@@ -113,8 +121,12 @@ Batch::Batch(const BatchConfig& config)
         envs_[i].seed_stream = i;
         envs_[i].done = true;
     }
+    parts_ = std::vector<Part>(static_cast<std::size_t>(threads_));
+    for (int t = 0; t < threads_; ++t)
+        parts_[static_cast<std::size_t>(t)].end = envs_.size() * static_cast<std::size_t>(t + 1)
+                                                  / static_cast<std::size_t>(threads_);
     for (int t = 1; t < threads_; ++t)
-        workers_.emplace_back([this] { worker(); });
+        workers_.emplace_back([this, t] { worker(t); });
 }
 
 Batch::~Batch()
@@ -220,27 +232,34 @@ void Batch::run_slice(std::size_t begin, std::size_t end)
     }
 }
 
-void Batch::take_slices(std::uint32_t generation)
+void Batch::take_part(std::uint32_t generation, int index)
 {
-    const std::uint64_t n = envs_.size();
-    std::uint64_t next = next_slice_.load(std::memory_order_acquire);
+    Part& part = parts_[static_cast<std::size_t>(index)];
+    std::uint64_t next = part.next.load(std::memory_order_acquire);
     for (;;) {
         const std::uint64_t begin = next & 0xffffffffu;
-        if ((next >> 32) != generation || begin >= n)
+        if ((next >> 32) != generation || begin >= part.end)
             return;
-        const std::uint64_t end = std::min(n, begin + SLICE);
-        if (!next_slice_.compare_exchange_weak(next, (next & ~std::uint64_t{0xffffffffu}) | end,
-                                               std::memory_order_acq_rel))
+        const std::uint64_t end = std::min(part.end, begin + SLICE);
+        if (!part.next.compare_exchange_weak(next, (next & ~std::uint64_t{0xffffffffu}) | end,
+                                             std::memory_order_acq_rel))
             continue;
         run_slice(begin, end);
         const auto count = static_cast<std::uint32_t>(end - begin);
+        const auto n = static_cast<std::uint32_t>(envs_.size());
         if (games_done_.fetch_add(count, std::memory_order_acq_rel) + count == n)
             games_done_.notify_one();
-        next = next_slice_.load(std::memory_order_acquire);
+        next = part.next.load(std::memory_order_acquire);
     }
 }
 
-void Batch::worker()
+void Batch::take_slices(std::uint32_t generation, int self)
+{
+    for (int k = 0; k < threads_; ++k)
+        take_part(generation, (self + k) % threads_);
+}
+
+void Batch::worker(int self)
 {
     std::uint32_t seen = 0;
     for (;;) {
@@ -248,7 +267,7 @@ void Batch::worker()
         seen = generation_.load(std::memory_order_acquire);
         if (stopping_)
             return;
-        take_slices(seen);
+        take_slices(seen, self);
     }
 }
 
@@ -261,10 +280,12 @@ void Batch::run_job(int job)
     }
     const std::uint32_t generation = generation_.load() + 1;
     games_done_.store(0);
-    next_slice_.store(std::uint64_t{generation} << 32, std::memory_order_release);
+    for (std::size_t t = 0; t < parts_.size(); ++t)
+        parts_[t].next.store(std::uint64_t{generation} << 32 | (t == 0 ? 0 : parts_[t - 1].end),
+                             std::memory_order_release);
     generation_.store(generation, std::memory_order_release);
     generation_.notify_all();
-    take_slices(generation);
+    take_slices(generation, 0);
     const auto n = static_cast<std::uint32_t>(envs_.size());
     for (std::uint32_t done = games_done_.load(); done != n; done = games_done_.load())
         await_change(games_done_, done);

@@ -86,10 +86,15 @@ private:
     void step_one(Env& env, std::uint8_t action, float* obs, float* reward, std::uint8_t* terminated,
                   std::uint8_t* truncated);
     void run_job(int job);
-    // Steps slices of the job of generation until none is left.
-    void take_slices(std::uint32_t generation);
+    // Steps slices of the job of generation until none is left: those of its own part
+    // first, then what the other threads have not taken yet of theirs.
+    void take_slices(std::uint32_t generation, int self);
+    // Steps slices of one part of the games while the job of generation has some left.
+    void take_part(std::uint32_t generation, int part);
     void run_slice(std::size_t begin, std::size_t end);
-    void worker();
+    void worker(int self);
+
+    static constexpr std::size_t CACHE_LINE = 64;
 
     BatchConfig config_;
     std::vector<Env> envs_;
@@ -103,14 +108,25 @@ private:
     float* rewards_ = nullptr;
     std::uint8_t* terminated_ = nullptr;
     std::uint8_t* truncated_ = nullptr;
-    std::atomic<std::uint32_t> generation_{0};
-    // The job's generation in the high half, the first game no thread has taken yet in the
-    // low half: a thread that wakes too late for a job finds another generation and
-    // takes nothing of the next.
-    std::atomic<std::uint64_t> next_slice_{0};
-    std::atomic<std::uint32_t> games_done_{0};
+    // Each counter that the threads write has a cache line of its own: one that shared a
+    // line with the job above, or with another counter, would take it from every thread
+    // that reads them at each slice, and two threads would step slower than one.
+    alignas(CACHE_LINE) std::atomic<std::uint32_t> generation_{0};
     std::atomic<bool> stopping_{false};
-    std::vector<std::thread> workers_;
+    // The games are cut into one part per thread, and each thread steps its own part
+    // first: a game stays in the cache of the core that stepped it last, where one moved
+    // from core to core at each step would cost more than the step. A thread that is done
+    // takes slices of the others' parts, so that one slowed by another program holds no
+    // step up. For each part, the job's generation in the high half and the first game no
+    // thread has taken yet in the low half: a thread that wakes too late for a job finds
+    // another generation and takes nothing of the next.
+    struct alignas(CACHE_LINE) Part {
+        std::atomic<std::uint64_t> next{0};
+        std::uint64_t end = 0;
+    };
+    std::vector<Part> parts_;
+    alignas(CACHE_LINE) std::atomic<std::uint32_t> games_done_{0};
+    alignas(CACHE_LINE) std::vector<std::thread> workers_;
 };
 
 // Writes the observation of a game into obs (OBS_SIZE floats).
