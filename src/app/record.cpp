@@ -19,14 +19,15 @@
 
 namespace {
 
-// Comfortably more than the longest line, the options' comment.
-constexpr std::size_t LINE_ROOM = sizeof RECORDING_OPTIONS + RECORD_OPTIONS_SIZE + 8;
+// Comfortably more than the longest line, the options' changed comment.
+constexpr std::size_t LINE_ROOM = sizeof RECORDING_OPTIONS_CHANGED + RECORD_OPTIONS_SIZE + 8;
 
 struct Recording {
     int fd = -1;
     const char* path = nullptr;
     bool created = false;          // the file did not exist before
     bool written = false;          // the file was emptied for this recording
+    bool seeded = false;           // its seed is written: the session has begun
     off_t size = 0;                // what the file holds of it: whole lines only
     std::uint32_t counted = 0;     // game.score when the last tick was accounted for
     std::size_t used = 0;
@@ -293,10 +294,22 @@ bool start_recording(const char* path)
 
 void record_options(const char* options)
 {
-    options_line[0] = '\0';
+    char line[sizeof options_line] = "";
     if (*options != '\0')
-        std::snprintf(options_line, sizeof options_line, "%s%.*s", RECORDING_OPTIONS,
+        std::snprintf(line, sizeof line, "%s%.*s", RECORDING_OPTIONS,
                       static_cast<int>(RECORD_OPTIONS_SIZE - 1), options);
+    // Changed in the middle of a session (the page's panel): the file says so where it
+    // happened, so that no run after it is taken for one played as the first line says.
+    if (rec.fd >= 0 && rec.seeded && std::strcmp(line, options_line) != 0) {
+        const Held held = hold_quit_signals();
+        put_ticks();
+        char changed[sizeof RECORDING_OPTIONS_CHANGED + RECORD_OPTIONS_SIZE];
+        std::snprintf(changed, sizeof changed, "%s%.*s", RECORDING_OPTIONS_CHANGED,
+                      static_cast<int>(RECORD_OPTIONS_SIZE - 1), *options ? options : "none");
+        put_line(changed, false, 0);
+        let_quit_signals_in(held);
+    }
+    std::memcpy(options_line, line, sizeof line);
 }
 
 void record_seed(std::uint32_t seed)
@@ -310,6 +323,7 @@ void record_seed(std::uint32_t seed)
     if (options_line[0] != '\0')
         put_line(options_line, false, 0);
     put_line(event_word(Event::SEED).word, true, seed);
+    rec.seeded = true;
     write_out();
     let_quit_signals_in(held);
 }

@@ -23,6 +23,9 @@ inline constexpr char RECORDING_HEADER_START[] = "# Skarvolt ";
 inline constexpr char RECORDING_HEADER_END[] = " recording";
 // The options' comment, above the seed.
 inline constexpr char RECORDING_OPTIONS[] = "# options: ";
+// Where the options change in the middle of a session (the page's panel), a comment says
+// so from there on; readers take it as any comment.
+inline constexpr char RECORDING_OPTIONS_CHANGED[] = "# options from here: ";
 inline constexpr std::size_t RECORDING_OPTIONS_TEXT = 64;
 
 struct ScriptEvent {

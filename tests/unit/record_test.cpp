@@ -117,6 +117,35 @@ TEST_F(RecordingTest, SeveralRunsReplayTickForTick)
     EXPECT_EQ(replay(recording), flown);
 }
 
+// The page's panel may change the options in the middle of a session: the file says so
+// where they changed (once for each change), and replays as before.
+TEST_F(RecordingTest, OptionsChangedMidSessionAreSaidWhereTheyChanged)
+{
+    const std::string recording = path("session");
+    ASSERT_TRUE(start_recording(recording.c_str()));
+    record_options("--speed 70");
+    constexpr unsigned SEED = 7;
+    random_seed(&game.random, SEED);
+    record_seed(SEED);
+    open_title_screen();
+    on_display();
+    press();
+    ticks(4);
+    record_options("--speed 70"); // the same again: nothing to say
+    ticks(2);
+    record_options("--toggle");
+    ticks(3);
+    record_options("");
+    ticks(); // held to the crash
+    finish_recording();
+
+    const std::string text = read_file(recording).value_or("");
+    EXPECT_EQ(text, HEADER + "# options: --speed 70\nseed 7\npress\ntick 6\n"
+                             "# options from here: --toggle\ntick 3\n"
+                             "# options from here: none\ntick 36\n");
+    EXPECT_EQ(replay(recording), trace_);
+}
+
 // The player's older file is emptied only once the game has begun to record, and a game
 // that never got that far leaves no file of its own behind.
 TEST_F(RecordingTest, AFileIsReplacedOnlyOnceTheGameHasSomethingToPutInIt)
