@@ -13,7 +13,6 @@
 #include "app/controls.h"
 #include "app/shell.h"
 #include "game/best.h"
-#include "game/pace.h"
 #include "game/random.h"
 #include "game/run.h"
 #include "render/scene.h"
@@ -53,13 +52,9 @@ void fire_tick(Playhead& head)
     // As the simulator flies it: the clock moves on by the delay the tick was armed with,
     // so every tick comes exactly on time. The best is this session's own: the viewer
     // stores nothing.
-    head.clock += Micros{head.tick_delay_ms} * 1000;
-    const TickResult result = tick(head.game, head.clock);
-    if (result.crashed) {
+    if (tick_timed(head.game, &head.clock, &head.tick_delay_ms).crashed) {
         head.game.high_score = merge_best(head.game.score, head.game.high_score).best;
         head.burst_shown = false;
-    } else {
-        head.tick_delay_ms = delay_ms(result.next_due, head.clock);
     }
 }
 
@@ -69,8 +64,7 @@ void apply(Player& player, const ScriptEvent& event)
     Playhead& head = player.head;
     switch (event.event) {
     case Event::PRESS:
-        if (thrust_on(head.game, head.clock)) {
-            head.tick_delay_ms = delay_ms(pace_next_due(head.game.pace), head.clock);
+        if (thrust_on_timed(head.game, head.clock, &head.tick_delay_ms)) {
             ++head.run;
             if (player.run_starts.empty() || player.run_starts.back() < head.step)
                 player.run_starts.push_back(head.step);

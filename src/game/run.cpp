@@ -85,3 +85,20 @@ TickResult tick(Game& game, Micros now)
     }
     return {due, false, pace_next_due(game.pace)};
 }
+
+bool thrust_on_timed(Game& game, Micros clock, unsigned* tick_delay_ms)
+{
+    if (!thrust_on(game, clock))
+        return false;
+    *tick_delay_ms = delay_ms(pace_next_due(game.pace), clock);
+    return true;
+}
+
+TickResult tick_timed(Game& game, Micros* clock, unsigned* tick_delay_ms)
+{
+    *clock += Micros{*tick_delay_ms} * 1000;
+    const TickResult result = tick(game, *clock);
+    if (!result.crashed)
+        *tick_delay_ms = delay_ms(result.next_due, *clock);
+    return result;
+}

@@ -32,6 +32,13 @@ void thrust_off(Game& game);
 // a tick. Called only while a run is in progress.
 TickResult tick(Game& game, Micros now);
 
+// A game flown on a clock of its own, each tick fired exactly when it falls due (the
+// simulator's replays, the viewer's recordings): *clock is that clock, *tick_delay_ms
+// what the armed tick waits. A press that starts a run arms its first tick; a tick moves
+// the clock on by the wait it was armed with and arms the next, unless the run crashed.
+bool thrust_on_timed(Game& game, Micros clock, unsigned* tick_delay_ms);
+TickResult tick_timed(Game& game, Micros* clock, unsigned* tick_delay_ms);
+
 // A crash may be followed by a new run only once its burst has been shown: the platform
 // calls this after the frame that drew the burst.
 inline void arm_after_crash(GameState& game)

@@ -7,7 +7,6 @@
 #include "app/hooks.h"
 #include "app/script.h"
 #include "app/shell.h"
-#include "game/pace.h"
 #include "game/random.h"
 #include "game/run.h"
 #include "game/state.h"
@@ -58,20 +57,15 @@ void run_event(SimGame& sim, const ScriptEvent& event, std::FILE* out, TickWrite
 
 void sim_press(SimGame& sim)
 {
-    if (thrust_on(sim.game, sim.clock))
-        sim.tick_delay_ms = delay_ms(pace_next_due(sim.game.pace), sim.clock);
+    thrust_on_timed(sim.game, sim.clock, &sim.tick_delay_ms);
 }
 
 bool sim_fire_tick(SimGame& sim)
 {
     if (!(sim.game.state & RUNNING))
         return false;
-    sim.clock += Micros{sim.tick_delay_ms} * 1000;
-    const TickResult result = tick(sim.game, sim.clock);
-    if (result.crashed)
+    if (tick_timed(sim.game, &sim.clock, &sim.tick_delay_ms).crashed)
         save_best(sim.game);
-    else
-        sim.tick_delay_ms = delay_ms(result.next_due, sim.clock);
     return true;
 }
 
