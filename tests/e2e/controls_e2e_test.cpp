@@ -15,6 +15,7 @@
 
 #include "harness.h"
 #include "picture.h"
+#include "quit.h"
 #include "support/files.h"
 
 namespace {
@@ -129,10 +130,7 @@ TEST(Keys, SpaceHeldFromTheStartCrashesAt45AsTheMouseDoes)
     // An arrow key, pressed and released, is the button too: a run starts.
     tap(x, "Left");
     x.wait_for_image(w, run_shown);
-    x.key("q");
-    const auto status = game.wait_exit();
-    ASSERT_TRUE(status);
-    EXPECT_TRUE(status->ok()) << *status;
+    e2e::quit(x, game);
 }
 
 TEST(Keys, WithoutTheOptionSpaceDoesNothing)

@@ -8,6 +8,7 @@
 
 #include "harness.h"
 #include "picture.h"
+#include "quit.h"
 #include "support/files.h"
 #include "support/mounts.h"
 
@@ -78,10 +79,7 @@ TEST(VersionOption, LookalikesStartTheGame)
         Game game(box, {.args = c.args, .argv0 = c.argv0}, &x);
         game.window();
         EXPECT_TRUE(game.running());
-        x.key("q");
-        const auto status = game.wait_exit();
-        ASSERT_TRUE(status);
-        EXPECT_TRUE(status->ok()) << *status;
+        e2e::quit(x, game);
         EXPECT_EQ(game.out(), "");
     }
 }
@@ -185,10 +183,7 @@ TEST(QuitKeys, OtherKeysChangeNothing)
     EXPECT_EQ(x.settled_image(w), title);
     x.press(200, 150);
     x.wait_for_image(w, e2e::shows_run);
-    x.key("q");
-    const auto status = game.wait_exit();
-    ASSERT_TRUE(status);
-    EXPECT_TRUE(status->ok()) << *status;
+    e2e::quit(x, game);
 }
 
 TEST(Run, HeldPressClimbsOutOfTheTopAtScore45)

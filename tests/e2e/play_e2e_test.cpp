@@ -14,6 +14,7 @@
 
 #include "harness.h"
 #include "picture.h"
+#include "quit.h"
 #include "support/files.h"
 
 namespace {
@@ -212,10 +213,7 @@ TEST(Watching, ARecordedSessionShowsTheGamesPicturesAndObeysTheViewersKeys)
         x.key("Up");
     expect_speed(x, w, "16x");
 
-    x.key("q");
-    const auto status = viewer.wait_exit();
-    ASSERT_TRUE(status);
-    EXPECT_TRUE(status->ok()) << *status;
+    e2e::quit(x, viewer);
     EXPECT_EQ(viewer.err(), "");
 }
 

@@ -20,23 +20,17 @@
 
 #include "harness.h"
 #include "picture.h"
+#include "quit.h"
 #include "support/files.h"
 #include "support/mounts.h"
 
 namespace {
 
 using e2e::Game;
+using e2e::quit;
 using e2e::Image;
 using e2e::Sandbox;
 using e2e::XServer;
-
-void quit(XServer& x, Game& game)
-{
-    x.key("q");
-    const auto status = game.wait_exit();
-    ASSERT_TRUE(status) << "still running after q";
-    EXPECT_TRUE(status->ok()) << *status;
-}
 
 bool shows_crash(const Image& image)
 {

@@ -12,12 +12,14 @@
 
 #include "harness.h"
 #include "picture.h"
+#include "quit.h"
 #include "support/files.h"
 #include "support/mounts.h"
 
 namespace {
 
 using e2e::Game;
+using e2e::quit;
 using e2e::GameOptions;
 using e2e::Image;
 using e2e::Sandbox;
@@ -32,14 +34,6 @@ using test_support::write_file;
 Image title_screen(XServer& x, Game& game)
 {
     return x.settled_image(game.window(), e2e::shows_text);
-}
-
-void quit(XServer& x, Game& game)
-{
-    x.key("q");
-    const auto status = game.wait_exit();
-    ASSERT_TRUE(status) << "still running after q";
-    EXPECT_TRUE(status->ok()) << *status;
 }
 
 TEST(HighScoreFile, FirstStartSavesTheHeldRunAndTheNextStartShowsIt)
