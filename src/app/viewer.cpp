@@ -11,8 +11,6 @@
 #include "app/hooks.h"
 #include "app/shell.h"
 #include "game/pace.h"
-#include "render/overlay.h"
-#include "render/scene.h"
 
 namespace {
 
@@ -95,16 +93,14 @@ void on_play_tick(int /*value*/)
     glutPostRedisplay();
 }
 
-// Every picture is drawn from a copy: a redraw of the viewer's own (an exposure, a resize,
-// a pause) takes nothing from the session.
+// Every picture is drawn from a copy, as the game draws its frame: a redraw of the
+// viewer's own (an exposure, a resize, a pause) takes nothing from the session.
 void on_play_display()
 {
     Game shown = shown_game(viewer.player.head);
     shown.win_width = game.win_width;
     shown.win_height = game.win_height;
-    glClear(GL_COLOR_BUFFER_BIT);
-    draw_scene(shown, shown.random);
-    draw_overlay(shown);
+    draw_frame(shown);
     glutSwapBuffers();
 }
 
