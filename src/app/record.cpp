@@ -83,13 +83,12 @@ const char* error_text(int error, char (&room)[24])
     return room;
 }
 
-// Ends the recording after one line on standard error; only calls that are safe in a
-// signal handler.
-
 // The options' comment line, without its line feed; "" for none. Kept apart from the
 // recording, which start_recording clears.
 char options_line[sizeof RECORDING_OPTIONS + RECORD_OPTIONS_SIZE] = "";
 
+// Ends the recording after one line on standard error; only calls that are safe in a
+// signal handler.
 void stop(const char* what)
 {
     say("skarvolt: cannot record to ");
