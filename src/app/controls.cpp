@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/options.h"
+
 namespace {
 
 constexpr unsigned char KEY_ESCAPE = 27;
@@ -108,17 +110,13 @@ bool take_control_options(int* argc, char** argv, Controls* controls)
             controls->keys = true;
             continue;
         }
-        if (std::strcmp(arg, SPEED) == 0) {
-            if (i + 1 == *argc)
-                return bad_speed("needs a percentage from 50 to 100");
-            speed = argv[++i];
-        } else if (std::strncmp(arg, SPEED, sizeof SPEED - 1) == 0
-                   && arg[sizeof SPEED - 1] == '=') {
-            speed = arg + sizeof SPEED;
-        } else {
+        const OptionValue match = match_option_value(*argc, argv, &i, SPEED, &speed);
+        if (match == OptionValue::NOT_IT) {
             argv[kept++] = argv[i];
             continue;
         }
+        if (match == OptionValue::MISSING)
+            return bad_speed("needs a percentage from 50 to 100");
         if (speed_given)
             return bad_speed("given twice");
         if (!parse_speed(speed, &controls->speed))

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/options.h"
 #include "app/script.h"
 #include "app/shell.h"
 #include "version.h"
@@ -199,23 +200,18 @@ constexpr int OPEN_FLAGS = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 bool take_file_option(int* argc, char** argv, const char* option, const char** path)
 {
-    const std::size_t length = std::strlen(option);
     *path = nullptr;
     int kept = 1;
     for (int i = 1; i < *argc; ++i) {
-        const char* arg = argv[i];
         const char* value = nullptr;
-        if (std::strcmp(arg, option) == 0) {
-            if (i + 1 == *argc) {
-                std::fprintf(stderr, "skarvolt: %s needs a file name\n", option);
-                return false;
-            }
-            value = argv[++i];
-        } else if (std::strncmp(arg, option, length) == 0 && arg[length] == '=') {
-            value = arg + length + 1;
-        } else {
+        const OptionValue match = match_option_value(*argc, argv, &i, option, &value);
+        if (match == OptionValue::NOT_IT) {
             argv[kept++] = argv[i];
             continue;
+        }
+        if (match == OptionValue::MISSING) {
+            std::fprintf(stderr, "skarvolt: %s needs a file name\n", option);
+            return false;
         }
         if (*path != nullptr) {
             std::fprintf(stderr, "skarvolt: %s given twice\n", option);
