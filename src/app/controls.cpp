@@ -155,12 +155,15 @@ bool wants_help(int argc, char** argv)
 void print_usage()
 {
     std::fputs(
-        "usage: skarvolt [--toggle] [--speed PERCENT] [--keys] [--record FILE] [GLUT options]\n"
+        "usage: skarvolt [--toggle] [--speed PERCENT] [--keys] [--ghost FILE] [--record FILE]\n"
+        "                [GLUT options]\n"
         "       skarvolt --play FILE [GLUT options]\n"
         "  --toggle         each press of the button flips the thrust: climb, fall, climb...;\n"
         "                   releases do nothing\n"
         "  --speed PERCENT  the game's pace, 50 to 100 (default 100); a run scores as ever\n"
         "  --keys           every key but q, Q and Esc is the button too\n"
+        "  --ghost FILE     race the first run of a recording that starts from a seed: every\n"
+        "                   run flies its tunnel beside its ghost; g hides and shows it\n"
         "  --record FILE    record the session, to watch with --play or replay with skarvolt-sim\n"
         "  --play FILE      watch a recorded session: Space pause, . step, Left/Right 5 s,\n"
         "                   Up/Down (+/-) speed, Page Up/Down run, Home start\n"

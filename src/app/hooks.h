@@ -5,6 +5,11 @@
 //                     the unit tests:     a double in tests/fakes/fake_hooks.cpp
 //                     the browser:        src/platform/web/score.cpp (the page's storage)
 //
+//   set_window_title  the game:           src/app/title_x11.cpp (the window's names on X)
+//                     the browser:        src/platform/web/glut.cpp (the page's title)
+//                     the headless tools: src/sim/headless_gl.cpp (nothing)
+//                     the unit tests:     tests/fakes/fake_gl.cpp (kept for the test)
+//
 //   clock_now_us      the game and the browser: src/app/clock.cpp (the monotonic clock)
 //                     the headless tools: src/sim/headless_gl.cpp (a clock that stands still)
 //                     the unit tests:     tests/fakes/fake_gl.cpp (moved on by each tick
@@ -37,6 +42,10 @@ struct SavedBest {
 // crashes, once the state has become CRASHED, and on the way out for a best still to be
 // saved. Always returns, within about two seconds.
 SavedBest save_best_score(const GameState& game, std::uint32_t best);
+
+// Names the window with text in UTF-8, as the window system shows it whatever text it
+// holds.
+void set_window_title(const char* text);
 
 // The clock that the run's ticks keep pace with (game/pace.h).
 Micros clock_now_us();

@@ -7,11 +7,13 @@
 #include <X11/Xlib.h>
 
 #include "app/controls.h"
+#include "app/ghost.h"
 #include "app/record.h"
 #include "app/shell.h"
 #include "app/startup.h"
 #include "app/viewer.h"
 #include "app/window.h"
+#include "game/random.h"
 #include "store/high_score.h"
 #include "version.h"
 
@@ -165,6 +167,19 @@ int main(int argc, char** argv)
     const char* play_path = nullptr;
     if (!take_file_option(&argc, argv, "--play", &play_path))
         return EXIT_BAD_RECORD;
+    // A ghost to race is read, and refused, before the window opens too.
+    const char* ghost_path = nullptr;
+    if (!take_file_option(&argc, argv, "--ghost", &ghost_path))
+        return EXIT_BAD_RECORD;
+    static GhostRecording ghost;
+    if (ghost_path != nullptr) {
+        if (play_path != nullptr) {
+            std::fprintf(stderr, "skarvolt: --play and --ghost cannot go together\n");
+            return EXIT_BAD_RECORD;
+        }
+        if (!load_ghost(ghost_path, &ghost))
+            return EXIT_BAD_RECORD;
+    }
     static Session session;
     if (play_path != nullptr) {
         if (record_path != nullptr) {
@@ -201,6 +216,13 @@ int main(int argc, char** argv)
     if (play_path != nullptr) {
         // Watching touches neither the score file nor the random device.
         start_viewer(session, play_path);
+    } else if (ghost_path != nullptr) {
+        // The ghost's tunnel is the one raced.
+        random_seed(&game.random, ghost.seed);
+        record_ghost(ghost.seed, ghost.score);
+        record_seed(ghost.seed);
+        race(ghost.run());
+        open_title_screen();
     } else {
         record_seed(seed_random());
         open_title_screen();

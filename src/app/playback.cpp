@@ -1,14 +1,9 @@
 #include "app/playback.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/controls.h"
 #include "app/shell.h"
@@ -37,14 +32,6 @@ int recorded_speed(const char* options)
         speed_follows = std::strcmp(word, "--speed") == 0;
     }
     return FULL_SPEED;
-}
-
-bool cannot_read(const char* path, const char* why)
-{
-    std::fprintf(stderr, "skarvolt: cannot play ");
-    put_escaped(path, stderr);
-    std::fprintf(stderr, ": %s\n", why);
-    return false;
 }
 
 void fire_tick(Playhead& head)
@@ -133,20 +120,9 @@ void keep_snapshot(Player& player)
 
 bool load_session(const char* path, Session* session)
 {
-    // A FIFO or a device is never waited on: only a regular file is a recording.
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return cannot_read(path, std::strerror(errno));
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return cannot_read(path, "not a regular file");
-    }
-    std::FILE* file = fdopen(fd, "r");
-    if (file == nullptr) {
-        close(fd);
-        return cannot_read(path, std::strerror(errno));
-    }
+    std::FILE* file = open_recording(path, "play");
+    if (file == nullptr)
+        return false;
     ScriptReader reader{.file = file, .recording = true};
     *session = Session{};
     ScriptEvent event;

@@ -87,6 +87,8 @@ const char* error_text(int error, char (&room)[24])
 // The options' comment line, without its line feed; "" for none. Kept apart from the
 // recording, which start_recording clears.
 char options_line[sizeof RECORDING_OPTIONS + RECORD_OPTIONS_SIZE] = "";
+// The ghost's comment line, the same way.
+char ghost_line[sizeof RECORDING_GHOST + 48] = "";
 
 // Ends the recording after one line on standard error; only calls that are safe in a
 // signal handler.
@@ -307,6 +309,12 @@ void record_options(const char* options)
     std::memcpy(options_line, line, sizeof line);
 }
 
+void record_ghost(std::uint32_t seed, std::uint32_t score)
+{
+    std::snprintf(ghost_line, sizeof ghost_line, "%srun of seed %u, score %u", RECORDING_GHOST,
+                  seed, score);
+}
+
 void record_seed(std::uint32_t seed)
 {
     const Held held = hold_quit_signals();
@@ -317,6 +325,8 @@ void record_seed(std::uint32_t seed)
     put_line(header, false, 0);
     if (options_line[0] != '\0')
         put_line(options_line, false, 0);
+    if (ghost_line[0] != '\0')
+        put_line(ghost_line, false, 0);
     put_line(event_word(Event::SEED).word, true, seed);
     rec.seeded = true;
     write_out();

@@ -37,6 +37,10 @@ bool start_recording(const char* path);
 inline constexpr std::size_t RECORD_OPTIONS_SIZE = 40;
 void record_options(const char* options);
 
+// The ghost the session races (skarvolt --ghost), named in a comment line above the seed,
+// "# ghost: run of seed N, score S": it changes nothing of how the session flies.
+void record_ghost(std::uint32_t seed, std::uint32_t score);
+
 // The seed as the random generator took it: the recording's first event, below its
 // header and the options' comment if there is one.
 void record_seed(std::uint32_t seed);

@@ -3,6 +3,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/decimal.h"
 
 namespace {
@@ -257,6 +261,28 @@ ScriptRead read_event(ScriptReader& reader, ScriptEvent* event)
         return refuse(reader, "a recording begins with its \"seed\", and this one has none");
     }
     return ScriptRead::END;
+}
+
+std::FILE* open_recording(const char* path, const char* verb)
+{
+    const char* why = nullptr;
+    std::FILE* file = nullptr;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0)
+        why = std::strerror(errno);
+    else if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        why = "not a regular file";
+    else if ((file = fdopen(fd, "r")) == nullptr)
+        why = std::strerror(errno);
+    if (file != nullptr)
+        return file;
+    if (fd >= 0)
+        close(fd);
+    std::fprintf(stderr, "skarvolt: cannot %s ", verb);
+    put_escaped(path, stderr);
+    std::fprintf(stderr, ": %s\n", why);
+    return nullptr;
 }
 
 void report_bad_line(const char* program, const char* name, const ScriptReader& reader)

@@ -27,6 +27,8 @@ inline constexpr char RECORDING_OPTIONS[] = "# options: ";
 // so from there on; readers take it as any comment.
 inline constexpr char RECORDING_OPTIONS_CHANGED[] = "# options from here: ";
 inline constexpr std::size_t RECORDING_OPTIONS_TEXT = 64;
+// The ghost raced, above the seed.
+inline constexpr char RECORDING_GHOST[] = "# ghost: ";
 
 struct ScriptEvent {
     Event event;
@@ -52,6 +54,11 @@ enum class ScriptRead {
 };
 
 ScriptRead read_event(ScriptReader& reader, ScriptEvent* event);
+
+// Opens the recording at path to be read. Only a regular file is a recording: a FIFO or a
+// device is never waited on. nullptr, after one line on standard error ("skarvolt: cannot
+// VERB PATH: why"), when it cannot be had.
+std::FILE* open_recording(const char* path, const char* verb);
 
 // The one line that says why a script was refused: "PROGRAM: NAME: line N: REASON", the
 // name escaped.

@@ -8,6 +8,7 @@
 #include <GL/freeglut.h>
 #include <libgen.h>
 
+#include "app/ghost.h"
 #include "app/hooks.h"
 #include "app/record.h"
 #include "game/best.h"
@@ -35,6 +36,32 @@ Micros game_now()
 // next crash saves it, and so does the way out.
 bool best_pending = false;
 
+// The ghost raced, if any (race).
+struct Race {
+    bool on = false;
+    bool shown = true; // g hides it, and shows it again
+    Ghost ghost;
+    char title[64] = "";
+};
+
+Race racing;
+
+// The title tells the race; it is set only when its text changes.
+void show_race_title()
+{
+    char title[sizeof racing.title];
+    if (!race_title(racing.ghost.run.score, game, title, sizeof title)
+        || std::strcmp(title, racing.title) == 0)
+        return;
+    std::memcpy(racing.title, title, sizeof title);
+    set_window_title(title);
+}
+
+bool is_ghost_key(unsigned char key)
+{
+    return racing.on && (key == 'g' || key == 'G');
+}
+
 // Arms the tick timer for a tick due at `due` on the run's clock.
 void arm_tick(Micros due)
 {
@@ -48,8 +75,13 @@ void play(Input input)
     switch (thrust_for(controls, input, climbing(game))) {
     case Thrust::ON:
         record_input(Event::PRESS, [] {
-            if (thrust_on(game, game_now()))
-                arm_tick(pace_next_due(game.pace));
+            if (!thrust_on(game, game_now()))
+                return;
+            arm_tick(pace_next_due(game.pace));
+            if (racing.on) {
+                ghost_start(racing.ghost);
+                show_race_title();
+            }
         });
         break;
     case Thrust::OFF:
@@ -147,6 +179,13 @@ void use_controls(const Controls& chosen)
     set_pace(paced_clock, clock_now_us(), chosen.speed);
 }
 
+void race(const GhostRun& run)
+{
+    racing = Race{};
+    racing.on = true;
+    racing.ghost.run = run;
+}
+
 void on_mouse(int /*button*/, int button_state, int /*x*/, int /*y*/)
 {
     play(button_state == GLUT_DOWN ? Input::MOUSE_PRESS : Input::MOUSE_RELEASE);
@@ -155,6 +194,11 @@ void on_mouse(int /*button*/, int button_state, int /*x*/, int /*y*/)
 void on_tick(int /*value*/)
 {
     const TickResult result = tick(game, game_now());
+    if (racing.on) {
+        // Tick for tick: a late timer's catch-up moves the ghost as far as the player.
+        ghost_follow(racing.ghost, result.ticks);
+        show_race_title();
+    }
     if (result.crashed)
         best_pending = !save_best(game);
     else
@@ -168,13 +212,15 @@ void on_display()
     // lets the next run start: a replay must draw it too.
     if (game.state & CRASHED)
         record_crash_frame();
-    draw_frame(game);
+    draw_frame(game, racing.on && racing.shown ? &racing.ghost : nullptr);
     glutSwapBuffers();
 }
 
-void draw_frame(Game& game)
+void draw_frame(Game& game, const Ghost* ghost)
 {
     glClear(GL_COLOR_BUFFER_BIT);
+    if (ghost != nullptr)
+        draw_ghost(ghost->game, ghost_fade(*ghost));
     if (draw_scene(game, game.random))
         arm_after_crash(game);
     draw_overlay(game);
@@ -184,12 +230,17 @@ void on_key(unsigned char key, int /*x*/, int /*y*/)
 {
     if (is_quit_key(key))
         std::exit(0);
+    if (is_ghost_key(key)) {
+        racing.shown = !racing.shown;
+        glutPostRedisplay();
+        return;
+    }
     play(Input::KEY_DOWN);
 }
 
 void on_key_up(unsigned char key, int /*x*/, int /*y*/)
 {
-    if (!is_quit_key(key))
+    if (!is_quit_key(key) && !is_ghost_key(key))
         play(Input::KEY_UP);
 }
 

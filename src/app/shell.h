@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "app/controls.h"
+#include "game/ghost.h"
 #include "game/state.h"
 
 inline constexpr int WINDOW_WIDTH = 400;
@@ -51,6 +52,12 @@ bool take_controls(int* argc, char** argv);
 // the keys. Until it is called, the button is held, at full pace, on the mouse alone.
 void use_controls(const Controls& controls);
 
+// The window's player races a ghost from now on (skarvolt --ghost): each run of the
+// player's starts the ghost's run again beside it, the ghost's trail is drawn under the
+// player's, the title tells the race, and g hides and shows the ghost. The run's inputs
+// must last as long as the game.
+void race(const GhostRun& run);
+
 // GLUT mouse callback: every button of the mouse is the game's one button.
 void on_mouse(int button, int button_state, int x, int y);
 
@@ -63,11 +70,12 @@ void on_tick(int value);
 // Draws a frame of the window's game and shows it.
 void on_display();
 
-// A frame of a game, up to the swap: cleared, the scene, the overlay. The burst draws
-// from the game's own random sequence, and a frame that shows it arms the next run.
-void draw_frame(Game& game);
+// A frame of a game, up to the swap: cleared, the ghost if one is given, the scene, the
+// overlay. The burst draws from the game's own random sequence, and a frame that shows it
+// arms the next run.
+void draw_frame(Game& game, const Ghost* ghost = nullptr);
 
-// GLUT keyboard callbacks: q, Q and Esc quit; with --keys every other key, those GLUT
+// GLUT keyboard callbacks: q, Q and Esc quit; g and G hide and show a ghost raced; with --keys every other key, those GLUT
 // reports as special (arrows, function keys) included, is the button too.
 void on_key(unsigned char key, int x, int y);
 void on_key_up(unsigned char key, int x, int y);

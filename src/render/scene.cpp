@@ -29,6 +29,30 @@ void trail_segment_vertices(float older, float newer)
     glVertex2f(4.0f, older);
 }
 
+// A ship's trail, in the colour given.
+void draw_trail_of(const float (&trail)[TRAIL_LEN], float red, float green, float blue)
+{
+    glPushMatrix();
+    glLoadIdentity();
+    // One local unit is one column, counted leftwards from the ship's position.
+    glTranslatef(SHIP_X, 0.0f, 0.0f);
+    glScalef(-COLUMN_WIDTH, 1.0f, 1.0f);
+    glColor3f(red, green, blue);
+    // trail[0] is the ship itself, which only the burst marks.
+    for (int n = TRAIL_LEN - 2; n >= 1; --n) {
+        glPushMatrix();
+        glTranslatef(static_cast<float>(n), 0.0f, 0.0f);
+        glBegin(GL_QUADS);
+        trail_segment_vertices(trail[n + 1], trail[n]);
+        glEnd();
+        glBegin(GL_LINES);
+        trail_segment_vertices(trail[n + 1], trail[n]);
+        glEnd();
+        glPopMatrix();
+    }
+    glPopMatrix();
+}
+
 // One wall column, black at the window edge (local y = 0), green at the passage edge.
 void draw_column(float height)
 {
@@ -84,25 +108,15 @@ bool draw_scene(const GameState& game, RandomState& burst)
 
 void draw_trail(const GameState& game)
 {
-    glPushMatrix();
-    glLoadIdentity();
-    // One local unit is one column, counted leftwards from the ship's position.
-    glTranslatef(SHIP_X, 0.0f, 0.0f);
-    glScalef(-COLUMN_WIDTH, 1.0f, 1.0f);
-    glColor3f(0.0f, 1.0f, 0.0f);
-    // trail[0] is the ship itself, which only the burst marks.
-    for (int n = TRAIL_LEN - 2; n >= 1; --n) {
-        glPushMatrix();
-        glTranslatef(static_cast<float>(n), 0.0f, 0.0f);
-        glBegin(GL_QUADS);
-        trail_segment_vertices(game.trail[n + 1], game.trail[n]);
-        glEnd();
-        glBegin(GL_LINES);
-        trail_segment_vertices(game.trail[n + 1], game.trail[n]);
-        glEnd();
-        glPopMatrix();
-    }
-    glPopMatrix();
+    draw_trail_of(game.trail, 0.0f, 1.0f, 0.0f);
+}
+
+void draw_ghost(const GameState& ghost, float fade)
+{
+    if (fade <= 0.0f)
+        return;
+    const float grey = GHOST_GREY * fade;
+    draw_trail_of(ghost.trail, grey, grey, grey);
 }
 
 void draw_walls(const GameState& game)

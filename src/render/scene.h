@@ -22,3 +22,12 @@ void take_burst_draws(RandomState& burst);
 // The ship's trail, and the tunnel's ceilings and floors with their blocks.
 void draw_trail(const GameState& game);
 void draw_walls(const GameState& game);
+
+// Grey, never the player's green: how a ghost's trail shows at its brightest.
+inline constexpr float GHOST_GREY = 0.6f;
+
+// A ghost's trail (game/ghost.h), as the player's is drawn but grey, dimmed by fade (from
+// 0, nothing drawn, to 1). Drawn before the player's scene, so the player's trail, the
+// walls and the blocks cover it; a ghost that flies exactly as the player does is hidden
+// under the player's trail.
+void draw_ghost(const GameState& ghost, float fade);

@@ -9,6 +9,8 @@ Micros clock_now_us()
     return 0;
 }
 
+void set_window_title(const char* /*text*/) {}
+
 // Symbol behind GLUT_BITMAP_HELVETICA_18: only its address matters.
 void* glutBitmapHelvetica18 = nullptr;
 

@@ -16,6 +16,7 @@ std::vector<Vertex> vertices;
 std::vector<Timer> timers;
 int redisplays = 0;
 int swaps = 0;
+std::string shown_title;
 int max_matrix_depth = 1;
 int sync_calls = 0;
 int state_at_sync = -1;
@@ -70,6 +71,7 @@ void reset()
     timers.clear();
     redisplays = 0;
     swaps = 0;
+    shown_title.clear();
     stack.reserve(GUARANTEED_STACK_DEPTH);
     stack.assign(1, IDENTITY);
     max_matrix_depth = 1;
@@ -141,6 +143,12 @@ using namespace fake;
 Micros clock_now_us()
 {
     return fake::clock_us;
+}
+
+void set_window_title(const char* text)
+{
+    record("set_window_title");
+    fake::shown_title = text;
 }
 
 // Symbol behind GLUT_BITMAP_HELVETICA_18.

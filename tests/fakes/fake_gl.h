@@ -37,6 +37,7 @@ extern std::vector<Vertex> vertices;
 extern std::vector<Timer> timers; // armed and not yet fired
 extern int redisplays;
 extern int swaps;
+extern std::string shown_title; // as the latest set_window_title set it
 extern int max_matrix_depth;      // deepest the modelview stack went
 
 // Calls of the store (load_best_score and save_best_score), and the state at the latest

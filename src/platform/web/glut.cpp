@@ -11,6 +11,7 @@
 #include <emscripten/eventloop.h>
 #include <emscripten/html5.h>
 
+#include "app/hooks.h"
 #include "platform/web/fixed_function.h"
 #include "platform/web/glut_page.h"
 
@@ -452,3 +453,8 @@ void glutMainLoop()
 }
 
 } // extern "C"
+
+void set_window_title(const char* text)
+{
+    page_title(text);
+}

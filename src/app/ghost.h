@@ -1,0 +1,33 @@
+// Racing a ghost (skarvolt --ghost FILE): the recorded run read from a file, and the
+// window's title that tells the race.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "game/ghost.h"
+#include "game/state.h"
+
+// The ghost's run as a recording holds it: the first run that starts from a "seed" line
+// (no burst drawn between the seed and the press, so its tunnel is the seed's own) and
+// ends in a crash.
+struct GhostRecording {
+    std::uint32_t seed = 0;
+    std::uint32_t score = 0;
+    std::vector<GhostInput> inputs;
+
+    // The run for game/ghost.h; it refers to inputs, so it lasts as long as they do.
+    GhostRun run() const { return {seed, score, inputs.data(), inputs.size()}; }
+};
+
+// Reads the recording at path and flies it through the game's rules to find the ghost's
+// run. False, after one line on standard error naming the file (and the line, for a line
+// that is no recording's), when it cannot be read, is no recording or holds no such run.
+bool load_ghost(const char* path, GhostRecording* ghost);
+
+// The window's title during a race, into text (size bytes): "ghost 1843 · you 1210" while
+// the player flies, the ghost's score beside the player's; after the player's crash
+// "ahead by 312" or "behind by 633", in ticks ("ahead by 0" on a tie). False, and text
+// untouched, before the player's first run: the title is then the program's own.
+bool race_title(std::uint32_t ghost_score, const GameState& you, char* text, std::size_t size);
