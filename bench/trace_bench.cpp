@@ -46,7 +46,7 @@ bool replay_long(std::FILE* out, TickWriter write)
     std::FILE* script = std::fopen(LONG_SCRIPT, "r");
     if (script == nullptr)
         return false;
-    static SimGame sim;
+    static Session sim;
     start_replay(sim, std::strtoull(LONG_SCRIPT_SEED, nullptr, 10));
     const int status = replay(sim, script, LONG_SCRIPT, out, {.write_tick = write});
     std::fclose(script);

@@ -9,7 +9,6 @@
 
 #include "app/decimal.h"
 #include "app/script.h"
-#include "app/shell.h"
 #include "sim/replay.h"
 #include "version.h"
 
@@ -34,7 +33,7 @@ constexpr char USAGE[] =
 
 // The game that the script plays. Here rather than in main, where it would be guarded
 // against a second thread with a call into the C++ runtime.
-SimGame sim;
+Session sim;
 
 // The trace of a long replay is megabytes; writing it in large pieces keeps the
 // formatting, not the writing, the cost of a tick.

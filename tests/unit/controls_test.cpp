@@ -12,6 +12,8 @@
 #include "app/controls.h"
 #include "app/record.h"
 #include "app/shell.h"
+#include "app/shell_session.h"
+#include "app/window.h"
 #include "fake_gl.h"
 #include "game/random.h"
 #include "game/state.h"
@@ -21,6 +23,9 @@
 #include "version.h"
 
 namespace {
+
+// The window's game, as the shell flies it.
+Game& game = window_session().game;
 
 using test_support::read_file;
 

@@ -18,6 +18,8 @@
 
 #include "app/record.h"
 #include "app/shell.h"
+#include "app/shell_session.h"
+#include "app/window.h"
 #include "fake_gl.h"
 #include "game/random.h"
 #include "game/run.h"
@@ -28,6 +30,9 @@
 #include "version.h"
 
 namespace {
+
+// The window's game, as the shell flies it.
+Game& game = window_session().game;
 
 using test_support::read_file;
 using test_support::write_file;
