@@ -5,6 +5,8 @@
 #include <GL/freeglut.h>
 
 #include "app/controls.h"
+#include "app/options.h"
+#include "app/playback.h"
 #include "app/record.h"
 #include "app/shell.h"
 #include "app/startup.h"
@@ -38,11 +40,20 @@ int main(int argc, char** argv)
     const char* play_path = nullptr;
     if (!take_file_option(&argc, argv, "--play", &play_path))
         return EXIT_BAD_RECORD;
+    OptionGiven seed;
+    if (!take_option("skarvolt", GAME_OPTIONS[OPTION_SEED], &argc, argv, &seed))
+        return EXIT_BAD_OPTION;
+    // What is left is GLUT's; a mistyped option is said, never played without a word.
+    if (!only_glut_arguments(argc, argv))
+        return EXIT_BAD_OPTION;
     static RecordedSession session;
     if (play_path != nullptr) {
-        if (record_path != nullptr) {
-            std::fprintf(stderr, "skarvolt: --play and --record cannot go together\n");
-            return EXIT_BAD_RECORD;
+        for (const char* other : {record_path, seed.text}) {
+            if (other != nullptr) {
+                std::fprintf(stderr, "skarvolt: --play and %s cannot go together\n",
+                             other == record_path ? "--record" : "--seed");
+                return EXIT_BAD_RECORD;
+            }
         }
         if (!load_session(play_path, &session))
             return EXIT_BAD_RECORD;
@@ -75,7 +86,15 @@ int main(int argc, char** argv)
         // Watching touches neither the score file nor the random device.
         start_viewer(session, play_path);
     } else {
-        record_seed(seed_random());
+        if (seed.given) {
+            // Every run of the session in the tunnel of this seed.
+            const auto fixed = static_cast<std::uint32_t>(seed.number);
+            seed_game(seed.number);
+            fly_every_run_from(fixed);
+            record_seed(fixed);
+        } else {
+            record_seed(seed_random());
+        }
         open_title_screen();
     }
 

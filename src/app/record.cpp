@@ -207,33 +207,16 @@ constexpr int OPEN_FLAGS = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 bool take_file_option(int* argc, char** argv, const char* option, const char** path)
 {
     *path = nullptr;
-    int kept = 1;
-    for (int i = 1; i < *argc; ++i) {
-        const char* value = nullptr;
-        const OptionValue match = match_option_value(*argc, argv, &i, option, &value);
-        if (match == OptionValue::NOT_IT) {
-            argv[kept++] = argv[i];
+    for (const Option& row : GAME_OPTIONS) {
+        if (std::strcmp(row.name, option) != 0)
             continue;
-        }
-        if (match == OptionValue::MISSING) {
-            std::fprintf(stderr, "skarvolt: %s needs a file name\n", option);
+        OptionGiven given;
+        if (!take_option("skarvolt", row, argc, argv, &given))
             return false;
-        }
-        if (*path != nullptr) {
-            std::fprintf(stderr, "skarvolt: %s given twice\n", option);
-            return false;
-        }
-        if (*value == '\0') {
-            std::fprintf(stderr, "skarvolt: %s needs a file name\n", option);
-            return false;
-        }
-        *path = value;
+        *path = given.text;
+        return true;
     }
-    if (*argc > 0) {
-        argv[kept] = nullptr;
-        *argc = kept;
-    }
-    return true;
+    return false;
 }
 
 bool take_record_option(int* argc, char** argv, const char** path)
