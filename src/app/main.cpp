@@ -90,7 +90,7 @@ int main(int argc, char** argv)
             // Every run of the session in the tunnel of this seed.
             const auto fixed = static_cast<std::uint32_t>(seed.number);
             seed_game(seed.number);
-            fly_every_run_from(fixed);
+            set_run_seed(fixed);
             record_seed(fixed);
         } else {
             record_seed(seed_random());

@@ -41,8 +41,7 @@ Micros game_now()
 bool best_pending = false;
 
 // --seed: every run flies the tunnel of this seed.
-bool seed_fixed = false;
-std::uint32_t fixed_seed = 0;
+std::optional<std::uint32_t> run_seed;
 
 // Arms the tick timer for a tick due at `due` on the run's clock.
 void arm_tick(Micros due)
@@ -75,9 +74,9 @@ void play(Input input)
     switch (thrust_for(controls, input, climbing(game))) {
     case Thrust::ON:
         // A run after a crash starts from the fixed seed again; the recording says so.
-        if (seed_fixed && (game.state & ARMED) && (game.state & CRASHED)) {
-            record_seed_again(fixed_seed);
-            seed_game(fixed_seed);
+        if (run_seed && (game.state & ARMED) && (game.state & CRASHED)) {
+            record_seed_again(*run_seed);
+            seed_game(*run_seed);
         }
         record_input(Event::PRESS, [] {
             session.clock = game_now();
@@ -128,10 +127,9 @@ void seed_game(std::uint64_t seed)
     random_seed(&game.random, static_cast<std::uint32_t>(seed));
 }
 
-void fly_every_run_from(std::uint32_t seed)
+void set_run_seed(std::optional<std::uint32_t> seed)
 {
-    seed_fixed = true;
-    fixed_seed = seed;
+    run_seed = seed;
 }
 
 void new_game()

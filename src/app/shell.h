@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "app/controls.h"
 #include "game/state.h"
@@ -22,8 +23,8 @@ void seed_game(std::uint64_t seed);
 
 // Every run of the session starts from seed (skarvolt --seed N): the first from the
 // game's seeding, each later one seeded again at the press that starts it, which a
-// recording notes as "seed N" before it.
-void fly_every_run_from(std::uint32_t seed);
+// recording notes as "seed N" before it. nullopt: each run flies on from the last.
+void set_run_seed(std::optional<std::uint32_t> seed);
 
 // A new game in the window, all zero, at the pace played: seeded next (seed_game or
 // seed_random), then open_title_screen. best_known() is the best the game showed.
