@@ -4,9 +4,8 @@
 #include <new>
 
 #include "app/script.h"
-#include "game/random.h"
 #include "game/run.h"
-#include "render/scene.h"
+#include "session/session.h"
 
 namespace {
 
@@ -19,59 +18,38 @@ void add_input(GhostRecording& ghost, std::uint32_t tick, bool press)
         ghost.inputs.push_back({tick, press});
 }
 
-// Where the file stands while it is flown.
+// Where the file stands while it is flown. A recording begins with its seed, and no burst
+// can be drawn before its first run: that run is the seed's own tunnel, and the ghost's
+// when it crashes. (A later run may start from a seed too, but only after the first has
+// crashed.)
 struct Search {
-    Game game;
-    Micros clock = 0;
-    unsigned tick_delay_ms = 0;
+    Session session;
     std::uint32_t seed = 0;
-    bool fresh = false;  // a seed, and no draw taken since: the next run is the seed's own
-    bool flying = false; // the run being flown is the seed's own
-    bool found = false;
+    bool started = false; // the first run has started
+    bool found = false;   // and crashed
 };
 
-// Flies one event of the recording, as the simulator does.
-void fly_event(Search& s, const ScriptEvent& event, GhostRecording& ghost)
+// Flies one event of the recording, as the simulator does; why it cannot stand where it
+// does, or nullptr.
+const char* fly_event(Search& s, const ScriptEvent& event, GhostRecording& ghost)
 {
-    switch (event.event) {
-    case Event::SEED:
+    const Game& game = s.session.game;
+    const bool running = game.state & RUNNING;
+    const Applied applied = session_apply(s.session, event);
+    if (applied.refused != nullptr)
+        return applied.refused;
+    if (event.event == Event::SEED && !s.started)
         s.seed = static_cast<std::uint32_t>(event.number);
-        random_seed(&s.game.random, s.seed);
-        s.fresh = true;
-        break;
-    case Event::FRAME:
-        if (s.game.state & CRASHED) {
-            take_burst_draws(s.game.random);
-            arm_after_crash(s.game);
-            s.fresh = false;
-        }
-        break;
-    case Event::PRESS:
-        if (thrust_on_timed(s.game, s.clock, &s.tick_delay_ms)) {
-            s.flying = s.fresh;
-            s.fresh = false;
-            ghost.inputs.clear();
-        } else if (s.flying) {
-            add_input(ghost, s.game.score, true);
-        }
-        break;
-    case Event::RELEASE:
-        thrust_off(s.game);
-        if (s.flying)
-            add_input(ghost, s.game.score, false);
-        break;
-    case Event::TICK:
-        for (std::uint64_t i = 0; i < event.number && (s.game.state & RUNNING); ++i) {
-            if (tick_timed(s.game, &s.clock, &s.tick_delay_ms).crashed && s.flying) {
-                s.found = true;
-                ghost.seed = s.seed;
-                ghost.score = s.game.score;
-            }
-        }
-        break;
-    case Event::BEST:
-        break;
+    if (applied.started)
+        s.started = true;
+    else if (running && (event.event == Event::PRESS || event.event == Event::RELEASE))
+        add_input(ghost, game.score, event.event == Event::PRESS);
+    if (applied.crashed) {
+        s.found = true;
+        ghost.seed = s.seed;
+        ghost.score = game.score;
     }
+    return nullptr;
 }
 
 bool cannot_race(const char* path, const char* why)
@@ -92,14 +70,19 @@ bool load_ghost(const char* path, GhostRecording* ghost)
     *ghost = GhostRecording{};
     ScriptReader reader{.file = file, .recording = true};
     Search search;
-    start_game(search.game);
+    start_game(search.session.game);
     ScriptEvent event;
     ScriptRead read = ScriptRead::END;
     try {
         // The whole file is read, so that one that is no recording is never raced.
-        while ((read = read_event(reader, &event)) == ScriptRead::EVENT)
-            if (!search.found)
-                fly_event(search, event, *ghost);
+        while ((read = read_event(reader, &event)) == ScriptRead::EVENT) {
+            const char* refused = search.found ? nullptr : fly_event(search, event, *ghost);
+            if (refused != nullptr) {
+                std::snprintf(reader.reason, sizeof reader.reason, "%s", refused);
+                read = ScriptRead::BAD;
+                break;
+            }
+        }
     } catch (const std::bad_alloc&) {
         std::fclose(file);
         return cannot_race(path, "its run is too long to hold in memory");

@@ -9,9 +9,8 @@
 #include "game/ghost.h"
 #include "game/state.h"
 
-// The ghost's run as a recording holds it: the first run that starts from a "seed" line
-// (no burst drawn between the seed and the press, so its tunnel is the seed's own) and
-// ends in a crash.
+// The ghost's run as a recording holds it: its first run, which starts from the seed the
+// recording begins with, when it ends in a crash.
 struct GhostRecording {
     std::uint32_t seed = 0;
     std::uint32_t score = 0;

@@ -7,7 +7,6 @@
 //
 //   set_window_title  the game:           src/app/title_x11.cpp (the window's names on X)
 //                     the browser:        src/platform/web/glut.cpp (the page's title)
-//                     the headless tools: src/sim/headless_gl.cpp (nothing)
 //                     the unit tests:     tests/fakes/fake_gl.cpp (kept for the test)
 //
 //   clock_now_us      the game and the browser: src/app/clock.cpp (the monotonic clock)

@@ -12,6 +12,7 @@
 
 #include "app/ghost.h"
 #include "app/shell.h"
+#include "app/shell_session.h"
 #include "fake_gl.h"
 #include "game/ghost.h"
 #include "game/random.h"
@@ -22,6 +23,8 @@
 #include "support/scratch.h"
 
 namespace {
+
+Game& game = window_session().game;
 
 const std::string HEADER = "# Skarvolt 1.1 recording\n";
 
@@ -67,7 +70,7 @@ std::vector<float> simulated_heights(const std::string& script)
 {
     flown.clear();
     std::FILE* in = fmemopen(const_cast<char*>(script.data()), script.size(), "r");
-    SimGame sim;
+    Session sim;
     start_replay(sim, 1);
     replay(sim, in, "script", stdout, {.write_tick = note_height});
     std::fclose(in);
@@ -99,6 +102,7 @@ TEST(GhostFile, TakesTheFirstRunFromASeedThatCrashes)
         EXPECT_EQ(strokes.inputs[i].press, expected[i].press) << i;
     }
     EXPECT_EQ(strokes.score, simulated_heights(script).size());
+
 }
 
 TEST(GhostFile, RefusesWhatCannotBeRacedInOneLine)
@@ -110,6 +114,8 @@ TEST(GhostFile, RefusesWhatCannotBeRacedInOneLine)
     const Case cases[] = {
         {"hello\n", "PATH: line 1: unknown event \"hello\""},
         {HEADER + "seed 5\npress\ntick 100\njump\n", "PATH: line 5: unknown event \"jump\""},
+        {HEADER + "seed 5\npress\ntick 10\nseed 6\ntick 100\n",
+         "PATH: line 5: \"seed\" in the middle of a run"},
         {HEADER + "seed 5\npress\ntick 20\n",
          "cannot race PATH: no run in it starts from a \"seed\" line and ends in a crash"},
         {HEADER + "seed 5\n", "cannot race PATH: no run in it starts from a \"seed\" line and "
@@ -293,7 +299,7 @@ TEST(Race, TheGhostsTrailIsGreyAndFades)
 TEST(Race, TheWindowsRunRacedWithItsOwnInputs)
 {
     const GhostRecording recorded = load_good("seed 77\npress\ntick 20\nrelease\ntick 500\n");
-    SimGame alone;
+    Session alone;
     start_replay(alone, 77);
     {
         const std::string script = "press\ntick 20\nrelease\ntick 500\n";
@@ -304,8 +310,10 @@ TEST(Race, TheWindowsRunRacedWithItsOwnInputs)
         std::fclose(out);
     }
 
-    fake::reset_with_game(game);
-    random_seed(&game.random, recorded.seed);
+    fake::reset();
+    new_game();
+    seed_game(recorded.seed);
+    set_run_seed(recorded.seed);
     game.state = ARMED;
     race(recorded.run());
     EXPECT_EQ(fake::shown_title, ""); // the program's own until a run starts
