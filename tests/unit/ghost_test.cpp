@@ -351,9 +351,11 @@ TEST(Race, TheWindowsRunRacedWithItsOwnInputs)
               0);
     expect_ghost_on_the_player("at the crash");
 
-    // The next run starts the ghost again; held, it crashes first, at 45.
+    // The next run starts the ghost again, in its tunnel again; held, it crashes first,
+    // at 45.
     on_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
     ASSERT_EQ(game.state, RUNNING);
+    EXPECT_EQ(game.random, random_seeded(recorded.seed));
     while (fake::fire_timer()) {
     }
     EXPECT_EQ(fake::shown_title, "behind by " + std::to_string(recorded.score - 45));
