@@ -155,6 +155,34 @@ TEST(Recording, PlayedRunsReplayToTheScoresTheGameShowedAndSaved)
     EXPECT_GT(played.ticks_after_last_crash, 0) << "the run that q ended is in the recording";
 }
 
+// skarvolt --seed N: every run flies the tunnel of seed N (2^32 + 7 reaches the generator
+// as 7), the recording says "seed 7" before each run, and the simulator flies it to the
+// game's scores.
+TEST(Recording, EveryRunOfASeededSessionStartsFromItsSeed)
+{
+    XServer x;
+    Sandbox box;
+    const std::string recording = box.path("session.txt");
+    Game game(box, {.args = {"--seed", "4294967303", "--record", recording}}, &x);
+    const Window w = game.window();
+    e2e::held_run_crash(x, game, box);
+    x.release();
+    x.button(1, true);
+    x.wait_for_image(w, [](const Image& i) { return !shows_crash(i); });
+    x.settled_image(w, shows_crash);
+    x.release();
+    quit(x, game);
+
+    const std::string kept = test_support::read_file(recording).value_or("(none)");
+    EXPECT_TRUE(kept.starts_with(e2e::RECORDING_HEADER + "seed 7\npress\n")) << kept;
+    // The second run's seed comes after the first crash's frame, before its press.
+    const std::size_t frame = kept.find("\nframe\n");
+    ASSERT_NE(frame, std::string::npos) << kept;
+    EXPECT_NE(kept.find("\nseed 7\npress\n", frame), std::string::npos) << kept;
+    const Replay played = replay(box, recording);
+    EXPECT_EQ(played.crashes, (std::vector<std::uint32_t>{45, 45})) << kept;
+}
+
 // Starts a run and lets go at once: the ship falls for more than half a second before it
 // leaves the window, and the game is still flying that run when the test goes on.
 void start_falling_run(XServer& x, Window w)
