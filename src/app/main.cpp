@@ -176,6 +176,9 @@ int main(int argc, char** argv)
     }
     if (!geometry_options_good(argc, argv))
         return EXIT_BAD_OPTION;
+    // Known before the recording starts, which must never take the score file's place.
+    if (play_path == nullptr)
+        build_score_path(game);
     if (record_path != nullptr) {
         if (!start_recording(record_path))
             return EXIT_BAD_RECORD;
@@ -184,9 +187,6 @@ int main(int argc, char** argv)
         std::atexit(finish_recording);
         finish_recording_on_quit_signals();
     }
-
-    if (play_path == nullptr)
-        build_score_path(game);
 
     // A program started without even a name still gets a window.
     char fallback_name[] = "skarvolt";

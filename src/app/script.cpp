@@ -135,13 +135,6 @@ bool starts_with(const char* text, const char* start)
     return std::strncmp(text, start, std::strlen(start)) == 0;
 }
 
-bool is_header(const char* comment)
-{
-    const std::size_t length = std::strlen(comment);
-    const std::size_t end = sizeof RECORDING_HEADER_END - 1;
-    return starts_with(comment, RECORDING_HEADER_START) && length > end
-           && std::strcmp(comment + length - end, RECORDING_HEADER_END) == 0;
-}
 
 // Reads one line whose comment is cut off. False for a blank line; on a line that is no
 // event, false with the reason in reason (size bytes) and *bad set.
@@ -220,7 +213,7 @@ ScriptRead read_event(ScriptReader& reader, ScriptEvent* event)
             return ScriptRead::BAD;
         }
         reader.ended = read == LineRead::LAST_LINE;
-        if (reader.line == 1 && is_header(line.comment))
+        if (reader.line == 1 && is_recording_header(line.comment))
             reader.recording = true;
         if (!reader.seeded && starts_with(line.comment, RECORDING_OPTIONS))
             std::snprintf(reader.options, sizeof reader.options, "%.*s",
@@ -257,6 +250,14 @@ ScriptRead read_event(ScriptReader& reader, ScriptEvent* event)
         return refuse(reader, "a recording begins with its \"seed\", and this one has none");
     }
     return ScriptRead::END;
+}
+
+bool is_recording_header(const char* comment)
+{
+    const std::size_t length = std::strlen(comment);
+    const std::size_t end = sizeof RECORDING_HEADER_END - 1;
+    return starts_with(comment, RECORDING_HEADER_START) && length > end
+           && std::strcmp(comment + length - end, RECORDING_HEADER_END) == 0;
 }
 
 void report_bad_line(const char* program, const char* name, const ScriptReader& reader)

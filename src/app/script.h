@@ -21,6 +21,8 @@ inline constexpr int MAX_EVENT_LINE = 255;
 // The first line of a recording names the program and its version between these.
 inline constexpr char RECORDING_HEADER_START[] = "# Skarvolt ";
 inline constexpr char RECORDING_HEADER_END[] = " recording";
+// Whether a line (without its line end) is a recording's first line, of any version.
+bool is_recording_header(const char* line);
 // The options' comment, above the seed.
 inline constexpr char RECORDING_OPTIONS[] = "# options: ";
 // Where the options change in the middle of a session (the page's panel), a comment says
