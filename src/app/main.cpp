@@ -138,6 +138,16 @@ void watch_window()
     glutWindowStatusFunc(on_window_status);
 }
 
+// The GL driver may keep compiled shaders in a cache under the home directory, which a
+// picture drawn with fixed functions gains nothing from; and on a home with no room left,
+// Mesa's cache dies with SIGBUS in a thread of its own and takes the game and its best
+// score with it. Off, unless the player turned it on or off themselves; the older name too.
+void keep_shader_cache_off()
+{
+    setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
+    setenv("MESA_GLSL_CACHE_DISABLE", "true", 0);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -196,6 +206,7 @@ int main(int argc, char** argv)
         argv = fallback_argv;
     }
 
+    keep_shader_cache_off();
     open_window(&argc, argv);
     watch_window();
     if (play_path != nullptr) {
