@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,6 +39,10 @@ int recorded_speed(const char* options)
     }
     return FULL_SPEED;
 }
+
+constexpr char TOO_LARGE[] = "larger than 64 MiB, more than any recording holds";
+static_assert(MAX_RECORDING_BYTES == std::uint64_t{64} << 20, "TOO_LARGE says its size");
+static_assert(FRAME_WORK == 2 * BURST_RAYS, "a frame's work is the draws of its burst");
 
 bool cannot_read(const char* path, const char* why)
 {
@@ -77,6 +82,7 @@ void apply(Player& player, const ScriptEvent& event)
         // The frame drew the crash's burst from the sequence as it stood, and took its
         // draws; the first one lets the next run start.
         if (head.game.state & CRASHED) {
+            head.work += FRAME_WORK;
             head.burst = head.game.random;
             head.burst_shown = true;
             take_burst_draws(head.game.random);
@@ -96,11 +102,16 @@ void apply(Player& player, const ScriptEvent& event)
 
 // Plays the events that take no time, up to the next one that takes a step: a tick of a
 // run in progress, or a step of the pause before a run.
+void keep_snapshot(Player& player);
+
 void settle(Player& player)
 {
     Playhead& head = player.head;
     const std::vector<ScriptEvent>& events = player.session->events;
     for (; head.next < events.size(); ++head.next, head.begun = false) {
+        // Between the events of one step too: a step may be followed by a great many
+        // frames, and a jump must not fly them all again.
+        keep_snapshot(player);
         const ScriptEvent& event = events[head.next];
         const bool starts_run = event.event == Event::PRESS && (head.game.state & ARMED);
         if (event.event == Event::TICK || starts_run) {
@@ -115,6 +126,7 @@ void settle(Player& player)
             if (event.event == Event::TICK)
                 continue;
         }
+        ++head.work;
         apply(player, event);
     }
     if (player.last_step < 0)
@@ -124,12 +136,45 @@ void settle(Player& player)
 void keep_snapshot(Player& player)
 {
     const Playhead& head = player.head;
-    if (head.step % SNAPSHOT_STEPS == 0
-        && player.snapshots.size() == static_cast<std::size_t>(head.step / SNAPSHOT_STEPS))
+    if (!player.keeps_copies || head.work < player.snapshots.back().work + SNAPSHOT_WORK)
+        return;
+    // Without room for another copy, jumps fly further; the session plays on.
+    try {
         player.snapshots.push_back(head);
+    } catch (const std::bad_alloc&) {
+        player.keeps_copies = false;
+    }
 }
 
-} // namespace
+// Reads the events of a recording, and adds up the work it asks for as it goes: a file
+// that asks for more is refused at the line that does.
+bool read_events(const char* path, std::FILE* file, Session* session)
+{
+    ScriptReader reader{.file = file, .recording = true, .max_bytes = MAX_RECORDING_BYTES};
+    std::uint64_t work = 0;
+    ScriptEvent event;
+    ScriptRead read;
+    while ((read = read_event(reader, &event)) == ScriptRead::EVENT) {
+        const std::uint64_t asked = event.event == Event::TICK    ? event.number
+                                    : event.event == Event::FRAME ? FRAME_WORK
+                                                                  : 0;
+        if (asked > MAX_SCRIPT_WORK - work) {
+            say_too_much_work(reader);
+            report_bad_line("skarvolt", path, reader);
+            return false;
+        }
+        work += asked;
+        session->events.push_back(event);
+    }
+    if (read == ScriptRead::BAD) {
+        report_bad_line("skarvolt", path, reader);
+        return false;
+    }
+    session->speed = recorded_speed(reader.options);
+    return true;
+}
+
+} // namespace} // namespace
 
 bool load_session(const char* path, Session* session)
 {
@@ -142,27 +187,36 @@ bool load_session(const char* path, Session* session)
         close(fd);
         return cannot_read(path, "not a regular file");
     }
+    if (static_cast<std::uint64_t>(st.st_size) > MAX_RECORDING_BYTES) {
+        close(fd);
+        return cannot_read(path, TOO_LARGE);
+    }
     std::FILE* file = fdopen(fd, "r");
     if (file == nullptr) {
         close(fd);
         return cannot_read(path, std::strerror(errno));
     }
-    ScriptReader reader{.file = file, .recording = true};
     *session = Session{};
-    ScriptEvent event;
-    ScriptRead read;
-    while ((read = read_event(reader, &event)) == ScriptRead::EVENT)
-        session->events.push_back(event);
-    std::fclose(file);
-    if (read == ScriptRead::BAD) {
-        report_bad_line("skarvolt", path, reader);
-        return false;
+    bool read = false;
+    try {
+        read = read_events(path, file, session);
+        if (read) {
+            Player counter;
+            player_start(counter, *session, false);
+            while (player_step(counter)) {
+            }
+            session->runs = counter.head.run;
+        }
+    } catch (const std::bad_alloc&) {
+        *session = Session{};
+        std::fclose(file);
+        return cannot_read(path, "not enough memory to hold it");
     }
-    session->speed = recorded_speed(reader.options);
-    return true;
+    std::fclose(file);
+    return read;
 }
 
-void player_start(Player& player, const Session& session)
+void player_start(Player& player, const Session& session, bool keep_copies)
 {
     player = Player{};
     player.session = &session;
@@ -170,8 +224,10 @@ void player_start(Player& player, const Session& session)
     head.game.win_width = WINDOW_WIDTH;
     head.game.win_height = WINDOW_HEIGHT;
     start_game(head.game);
+    // The first copy: every jump back starts from it or a later one.
+    player.snapshots.push_back(head);
+    player.keeps_copies = keep_copies;
     settle(player);
-    keep_snapshot(player);
 }
 
 bool player_step(Player& player)
@@ -184,8 +240,8 @@ bool player_step(Player& player)
         fire_tick(head);
     --head.left;
     ++head.step;
+    ++head.work;
     settle(player);
-    keep_snapshot(player);
     return true;
 }
 
@@ -194,11 +250,16 @@ void player_seek(Player& player, std::int64_t step)
     step = std::max<std::int64_t>(step, 0);
     if (player.last_step >= 0)
         step = std::min(step, player.last_step);
-    // The nearest copy at or before the step, unless the playhead stands nearer.
-    const std::size_t kept = std::min(static_cast<std::size_t>(step / SNAPSHOT_STEPS),
-                                      player.snapshots.size() - 1);
-    if (step < player.head.step || player.snapshots[kept].step > player.head.step)
-        player.head = player.snapshots[kept];
+    // The furthest copy at or before the step, unless the playhead stands further on. A
+    // copy kept between the events of a step settles them first.
+    const auto after = std::upper_bound(
+        player.snapshots.begin(), player.snapshots.end(), step,
+        [](std::int64_t wanted, const Playhead& copy) { return wanted < copy.step; });
+    const Playhead& kept = *(after - 1);
+    if (step < player.head.step || kept.work > player.head.work) {
+        player.head = kept;
+        settle(player);
+    }
     while (player.head.step < step && player_step(player)) {
     }
 }
@@ -217,11 +278,25 @@ void player_next_run(Player& player)
     }
 }
 
-void player_previous_run(Player& player)
+void player_previous_run(Player& player, Micros now_us)
 {
+    const bool again =
+        player.last_previous_run >= 0 && now_us - player.last_previous_run < AGAIN_US;
+    player.last_previous_run = now_us;
     const std::int64_t now = player.head.step;
-    const auto at = std::lower_bound(player.run_starts.begin(), player.run_starts.end(), now);
-    player_seek(player, at == player.run_starts.begin() ? 0 : *(at - 1));
+    const std::vector<std::int64_t>& starts = player.run_starts;
+    // The run in progress: the last to start at or before the playhead.
+    auto run = std::upper_bound(starts.begin(), starts.end(), now);
+    if (run == starts.begin()) {
+        player_seek(player, 0);
+        return;
+    }
+    --run;
+    if (again || now - *run < SECOND_STEPS) {
+        player_seek(player, run == starts.begin() ? 0 : *(run - 1));
+        return;
+    }
+    player_seek(player, *run);
 }
 
 Game shown_game(const Playhead& head)
@@ -232,8 +307,8 @@ Game shown_game(const Playhead& head)
     return shown;
 }
 
-void viewer_title(const char* name, const Playhead& head, bool paused, bool ended, int rate,
-                  char* text, int size)
+void viewer_title(const char* name, const Playhead& head, int runs, bool paused, bool ended,
+                  int rate, char* text, int size)
 {
     char pace[16];
     if (paused)
@@ -247,5 +322,5 @@ void viewer_title(const char* name, const Playhead& head, bool paused, bool ende
     if (head.run == 0)
         std::snprintf(text, size, "%s: before the first run, %s", name, pace);
     else
-        std::snprintf(text, size, "%s: run %d, %s", name, head.run, pace);
+        std::snprintf(text, size, "%s: run %d of %d, %s", name, head.run, runs, pace);
 }

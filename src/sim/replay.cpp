@@ -22,8 +22,10 @@ void seed_generator(Game& game, std::uint64_t seed)
     random_seed(&game.random, static_cast<std::uint32_t>(seed));
 }
 
-// Runs one event and writes the trace of the ticks that ran to out.
-void run_event(SimGame& sim, const ScriptEvent& event, std::FILE* out, TickWriter write)
+// Runs one event and writes the trace of the ticks that ran to out, adding what they
+// cost to *work. False, with the event stopped there, once that passes MAX_SCRIPT_WORK.
+bool run_event(SimGame& sim, const ScriptEvent& event, std::FILE* out, TickWriter write,
+               std::uint64_t* work)
 {
     if (write == nullptr)
         write = write_tick;
@@ -37,10 +39,18 @@ void run_event(SimGame& sim, const ScriptEvent& event, std::FILE* out, TickWrite
     case Event::TICK:
         // Once a run has crashed no tick is pending, so the rest of the periods pass
         // without anything to do.
-        for (std::uint64_t i = 0; i < event.number && sim_fire_tick(sim); ++i)
+        for (std::uint64_t i = 0; i < event.number && (sim.game.state & RUNNING); ++i) {
+            if (++*work > MAX_SCRIPT_WORK)
+                return false;
+            sim_fire_tick(sim);
             write(sim.game, out);
+        }
         break;
     case Event::FRAME:
+        // Every frame draws the whole picture here, and over a crash the burst's draws.
+        *work += FRAME_WORK;
+        if (*work > MAX_SCRIPT_WORK)
+            return false;
         draw_frame(sim.game);
         break;
     case Event::SEED:
@@ -51,6 +61,7 @@ void run_event(SimGame& sim, const ScriptEvent& event, std::FILE* out, TickWrite
         sim.game.high_score = static_cast<std::uint32_t>(event.number);
         break;
     }
+    return true;
 }
 
 } // namespace
@@ -84,6 +95,7 @@ int replay(SimGame& sim, std::FILE* script, const char* name, std::FILE* out,
            const ReplayOptions& options)
 {
     ScriptReader reader{.file = script, .seed_chosen = options.seed_chosen};
+    std::uint64_t work = 0;
     for (;;) {
         ScriptEvent event;
         switch (read_event(reader, &event)) {
@@ -94,7 +106,12 @@ int replay(SimGame& sim, std::FILE* script, const char* name, std::FILE* out,
             report_bad_line("skarvolt-sim", name, reader);
             return EXIT_BAD_INPUT;
         case ScriptRead::EVENT:
-            run_event(sim, event, out, options.write_tick);
+            if (!run_event(sim, event, out, options.write_tick, &work)) {
+                std::fflush(out);
+                say_too_much_work(reader);
+                report_bad_line("skarvolt-sim", name, reader);
+                return EXIT_BAD_INPUT;
+            }
             break;
         }
         if (options.flush_each_line)
