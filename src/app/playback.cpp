@@ -44,6 +44,9 @@ constexpr char TOO_LARGE[] = "larger than 64 MiB, more than any recording holds"
 static_assert(MAX_RECORDING_BYTES == std::uint64_t{64} << 20, "TOO_LARGE says its size");
 static_assert(FRAME_WORK == 2 * BURST_RAYS, "a frame's work is the draws of its burst");
 
+// The status of a recording that cannot be read, as of one too large for the memory.
+constexpr int EXIT_OUT_OF_MEMORY = 2;
+
 bool cannot_read(const char* path, const char* why)
 {
     std::fprintf(stderr, "skarvolt: cannot play ");
@@ -138,12 +141,27 @@ void keep_snapshot(Player& player)
     const Playhead& head = player.head;
     if (!player.keeps_copies || head.work < player.snapshots.back().work + SNAPSHOT_WORK)
         return;
-    // Without room for another copy, jumps fly further; the session plays on.
-    try {
-        player.snapshots.push_back(head);
-    } catch (const std::bad_alloc&) {
-        player.keeps_copies = false;
-    }
+    player.snapshots.push_back(head);
+}
+
+// The recording being read, for the one line said when the memory runs out.
+const char* reading = nullptr;
+
+// What flies a recording once as it is read, to count its runs. Kept with the program, as
+// everything the game keeps: a local with a destructor would cost the programs a
+// dependency on the unwinding library.
+Player counter;
+
+// Memory that cannot be had ends the viewer with one line, not an abort. (Said here
+// rather than caught: a handler would cost the programs a dependency on the unwinding
+// library.)
+[[noreturn]] void out_of_memory()
+{
+    if (reading != nullptr)
+        cannot_read(reading, "not enough memory to hold it");
+    else
+        std::fputs("skarvolt: not enough memory to go on watching\n", stderr);
+    std::exit(EXIT_OUT_OF_MEMORY);
 }
 
 // Reads the events of a recording, and adds up the work it asks for as it goes: a file
@@ -197,21 +215,16 @@ bool load_session(const char* path, Session* session)
         return cannot_read(path, std::strerror(errno));
     }
     *session = Session{};
-    bool read = false;
-    try {
-        read = read_events(path, file, session);
-        if (read) {
-            Player counter;
-            player_start(counter, *session, false);
-            while (player_step(counter)) {
-            }
-            session->runs = counter.head.run;
+    std::set_new_handler(out_of_memory);
+    reading = path;
+    const bool read = read_events(path, file, session);
+    if (read) {
+        player_start(counter, *session, false);
+        while (player_step(counter)) {
         }
-    } catch (const std::bad_alloc&) {
-        *session = Session{};
-        std::fclose(file);
-        return cannot_read(path, "not enough memory to hold it");
+        session->runs = counter.head.run;
     }
+    reading = nullptr;
     std::fclose(file);
     return read;
 }

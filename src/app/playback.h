@@ -47,8 +47,9 @@ struct Session {
 
 // Reads the recording at path, and flies it once to count its runs. False, after one line
 // on standard error naming the file (and the line, for a line that is no recording's),
-// when it cannot be read, is no recording, is larger than MAX_RECORDING_BYTES, asks for
-// more than MAX_SCRIPT_WORK, or cannot be held in memory.
+// when it cannot be read, is no recording, is larger than MAX_RECORDING_BYTES or asks for
+// more than MAX_SCRIPT_WORK. From then on, memory that runs out (a recording too large
+// for it, or the copies kept for jumps) ends the program with one line and status 2.
 bool load_session(const char* path, Session* session);
 
 // Where the session stands: the game as it was after `step` steps.
