@@ -11,34 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/controls.h"
-#include "app/shell.h"
-#include "game/best.h"
-#include "game/random.h"
 #include "game/run.h"
 #include "render/scene.h"
+#include "session/session.h"
 
 namespace {
-
-// The pace the options' comment names ("--toggle --speed 70"); the full one when it names
-// none that the game could have been played at.
-int recorded_speed(const char* options)
-{
-    char text[RECORDING_OPTIONS_TEXT];
-    std::snprintf(text, sizeof text, "%s", options);
-    bool speed_follows = false;
-    for (char* word = std::strtok(text, " \t"); word != nullptr;
-         word = std::strtok(nullptr, " \t")) {
-        if (speed_follows) {
-            char* end = nullptr;
-            const long percent = std::strtol(word, &end, 10);
-            if (*end == '\0' && percent >= SLOWEST_SPEED && percent <= FULL_SPEED)
-                return static_cast<int>(percent);
-        }
-        speed_follows = std::strcmp(word, "--speed") == 0;
-    }
-    return FULL_SPEED;
-}
 
 constexpr char TOO_LARGE[] = "larger than 64 MiB, more than any recording holds";
 static_assert(MAX_RECORDING_BYTES == std::uint64_t{64} << 20, "TOO_LARGE says its size");
@@ -55,51 +32,17 @@ bool cannot_read(const char* path, const char* why)
     return false;
 }
 
-void fire_tick(Playhead& head)
-{
-    // As the simulator flies it: the clock moves on by the delay the tick was armed with,
-    // so every tick comes exactly on time. The best is this session's own: the viewer
-    // stores nothing.
-    if (tick_timed(head.game, &head.clock, &head.tick_delay_ms).crashed) {
-        head.game.high_score = merge_best(head.game.score, head.game.high_score).best;
-        head.burst_shown = false;
-    }
-}
-
 // Plays an event that takes no time.
 void apply(Player& player, const ScriptEvent& event)
 {
     Playhead& head = player.head;
-    switch (event.event) {
-    case Event::PRESS:
-        if (thrust_on_timed(head.game, head.clock, &head.tick_delay_ms)) {
-            ++head.run;
-            if (player.run_starts.empty() || player.run_starts.back() < head.step)
-                player.run_starts.push_back(head.step);
-        }
-        break;
-    case Event::RELEASE:
-        thrust_off(head.game);
-        break;
-    case Event::FRAME:
-        // The frame drew the crash's burst from the sequence as it stood, and took its
-        // draws; the first one lets the next run start.
-        if (head.game.state & CRASHED) {
-            head.work += FRAME_WORK;
-            head.burst = head.game.random;
-            head.burst_shown = true;
-            take_burst_draws(head.game.random);
-            arm_after_crash(head.game);
-        }
-        break;
-    case Event::SEED:
-        random_seed(&head.game.random, static_cast<std::uint32_t>(event.number));
-        break;
-    case Event::BEST:
-        head.game.high_score = static_cast<std::uint32_t>(event.number);
-        break;
-    case Event::TICK:
-        break;
+    // A frame over a crash draws its burst.
+    if (event.event == Event::FRAME && (head.session.game.state & CRASHED))
+        head.work += FRAME_WORK;
+    if (session_apply(head.session, event).started) {
+        ++head.run;
+        if (player.run_starts.empty() || player.run_starts.back() < head.step)
+            player.run_starts.push_back(head.step);
     }
 }
 
@@ -116,14 +59,15 @@ void settle(Player& player)
         // frames, and a jump must not fly them all again.
         keep_snapshot(player);
         const ScriptEvent& event = events[head.next];
-        const bool starts_run = event.event == Event::PRESS && (head.game.state & ARMED);
+        const Game& game = head.session.game;
+        const bool starts_run = event.event == Event::PRESS && (game.state & ARMED);
         if (event.event == Event::TICK || starts_run) {
             if (!head.begun) {
                 head.begun = true;
                 head.left = starts_run ? HOLD_STEPS : event.number;
             }
             // Ticks after a crash pass with nothing to do, as in the game.
-            const bool flies = starts_run || (head.game.state & RUNNING);
+            const bool flies = starts_run || (game.state & RUNNING);
             if (head.left > 0 && flies)
                 return;
             if (event.event == Event::TICK)
@@ -139,18 +83,12 @@ void settle(Player& player)
 void keep_snapshot(Player& player)
 {
     const Playhead& head = player.head;
-    if (!player.keeps_copies || head.work < player.snapshots.back().work + SNAPSHOT_WORK)
-        return;
-    player.snapshots.push_back(head);
+    if (head.work >= player.snapshots.back().work + SNAPSHOT_WORK)
+        player.snapshots.push_back(head);
 }
 
 // The recording being read, for the one line said when the memory runs out.
 const char* reading = nullptr;
-
-// What flies a recording once as it is read, to count its runs. Kept with the program, as
-// everything the game keeps: a local with a destructor would cost the programs a
-// dependency on the unwinding library.
-Player counter;
 
 // Memory that cannot be had ends the viewer with one line, not an abort. (Said here
 // rather than caught: a handler would cost the programs a dependency on the unwinding
@@ -164,11 +102,14 @@ Player counter;
     std::exit(EXIT_OUT_OF_MEMORY);
 }
 
-// Reads the events of a recording, and adds up the work it asks for as it goes: a file
-// that asks for more is refused at the line that does.
-bool read_events(const char* path, std::FILE* file, Session* session)
+// Reads the events of a recording and flies them as they are read, so that an event that
+// cannot stand where it does is refused by its line; adds up the work the file asks for,
+// refusing it at the line that asks for more than any recording, and counts the runs.
+bool read_events(const char* path, std::FILE* file, RecordedSession* session)
 {
     ScriptReader reader{.file = file, .recording = true, .max_bytes = MAX_RECORDING_BYTES};
+    Session flown;
+    start_game(flown.game);
     std::uint64_t work = 0;
     ScriptEvent event;
     ScriptRead read;
@@ -182,19 +123,25 @@ bool read_events(const char* path, std::FILE* file, Session* session)
             return false;
         }
         work += asked;
+        const Applied applied = session_apply(flown, event);
+        if (applied.refused != nullptr) {
+            std::snprintf(reader.reason, sizeof reader.reason, "%s", applied.refused);
+            report_bad_line("skarvolt", path, reader);
+            return false;
+        }
+        session->runs += applied.started ? 1 : 0;
         session->events.push_back(event);
     }
     if (read == ScriptRead::BAD) {
         report_bad_line("skarvolt", path, reader);
         return false;
     }
-    session->speed = recorded_speed(reader.options);
     return true;
 }
 
-} // namespace} // namespace
+} // namespace
 
-bool load_session(const char* path, Session* session)
+bool load_session(const char* path, RecordedSession* session)
 {
     // A FIFO or a device is never waited on: only a regular file is a recording.
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -214,32 +161,22 @@ bool load_session(const char* path, Session* session)
         close(fd);
         return cannot_read(path, std::strerror(errno));
     }
-    *session = Session{};
+    *session = RecordedSession{};
     std::set_new_handler(out_of_memory);
     reading = path;
     const bool read = read_events(path, file, session);
-    if (read) {
-        player_start(counter, *session, false);
-        while (player_step(counter)) {
-        }
-        session->runs = counter.head.run;
-    }
     reading = nullptr;
     std::fclose(file);
     return read;
 }
 
-void player_start(Player& player, const Session& session, bool keep_copies)
+void player_start(Player& player, const RecordedSession& session)
 {
     player = Player{};
     player.session = &session;
-    Playhead& head = player.head;
-    head.game.win_width = WINDOW_WIDTH;
-    head.game.win_height = WINDOW_HEIGHT;
-    start_game(head.game);
+    start_game(player.head.session.game);
     // The first copy: every jump back starts from it or a later one.
-    player.snapshots.push_back(head);
-    player.keeps_copies = keep_copies;
+    player.snapshots.push_back(player.head);
     settle(player);
 }
 
@@ -250,7 +187,7 @@ bool player_step(Player& player)
     if (head.next >= events.size())
         return false;
     if (events[head.next].event == Event::TICK)
-        fire_tick(head);
+        session_apply(head.session, {Event::TICK, 1});
     --head.left;
     ++head.step;
     ++head.work;
@@ -310,14 +247,6 @@ void player_previous_run(Player& player, Micros now_us)
         return;
     }
     player_seek(player, *run);
-}
-
-Game shown_game(const Playhead& head)
-{
-    Game shown = head.game;
-    if ((head.game.state & CRASHED) && head.burst_shown)
-        shown.random = head.burst;
-    return shown;
 }
 
 void viewer_title(const char* name, const Playhead& head, int runs, bool paused, bool ended,

@@ -15,7 +15,8 @@
 
 #include "app/options.h"
 #include "app/script.h"
-#include "app/shell.h"
+#include "game/pace.h"
+#include "app/shell_session.h"
 #include "version.h"
 
 namespace {
@@ -87,6 +88,10 @@ const char* error_text(int error, char (&room)[24])
 // The options' comment line, without its line feed; "" for none. Kept apart from the
 // recording, which start_recording clears.
 char options_line[sizeof RECORDING_OPTIONS + RECORD_OPTIONS_SIZE] = "";
+
+// The pace the session is played at: the recording notes it after its seed when it is not
+// the full one, and where it changes. Kept apart from the recording, as the options are.
+int pace = FULL_SPEED;
 
 // Ends the recording after one line on standard error; only calls that are safe in a
 // signal handler.
@@ -187,10 +192,11 @@ void put_line(const char* text, bool with_number, std::uint32_t number)
 // recording a tick earlier.
 void put_ticks()
 {
-    const std::uint32_t ticks = game.score - rec.counted;
+    const std::uint32_t score = window_session().game.score;
+    const std::uint32_t ticks = score - rec.counted;
     if (ticks > 0)
         put_line(event_word(Event::TICK).word, true, ticks);
-    rec.counted = game.score;
+    rec.counted = score;
 }
 
 // An open that can neither hang on a FIFO, nor become the terminal's, nor follow a link.
@@ -203,10 +209,10 @@ constexpr char LINK_REFUSED[] = "it is a symbolic link, which the game never wri
 
 // The high-score file, by what it is rather than by its name (a hard link, a name with
 // "..": the same file).
-bool is_score_file(const struct stat& recording)
+bool is_score_file(const struct stat& recording, const char* score_path)
 {
     struct stat score {};
-    return game.score_path[0] != '\0' && stat(game.score_path, &score) == 0
+    return score_path != nullptr && score_path[0] != '\0' && stat(score_path, &score) == 0
            && score.st_dev == recording.st_dev && score.st_ino == recording.st_ino;
 }
 
@@ -244,33 +250,16 @@ const char* not_a_recording(int fd)
 bool take_file_option(int* argc, char** argv, const char* option, const char** path)
 {
     *path = nullptr;
-    int kept = 1;
-    for (int i = 1; i < *argc; ++i) {
-        const char* value = nullptr;
-        const OptionValue match = match_option_value(*argc, argv, &i, option, &value);
-        if (match == OptionValue::NOT_IT) {
-            argv[kept++] = argv[i];
+    for (const Option& row : GAME_OPTIONS) {
+        if (std::strcmp(row.name, option) != 0)
             continue;
-        }
-        if (match == OptionValue::MISSING) {
-            std::fprintf(stderr, "skarvolt: %s needs a file name\n", option);
+        OptionGiven given;
+        if (!take_option("skarvolt", row, argc, argv, &given))
             return false;
-        }
-        if (*path != nullptr) {
-            std::fprintf(stderr, "skarvolt: %s given twice\n", option);
-            return false;
-        }
-        if (*value == '\0') {
-            std::fprintf(stderr, "skarvolt: %s needs a file name\n", option);
-            return false;
-        }
-        *path = value;
+        *path = given.text;
+        return true;
     }
-    if (*argc > 0) {
-        argv[kept] = nullptr;
-        *argc = kept;
-    }
-    return true;
+    return false;
 }
 
 bool take_record_option(int* argc, char** argv, const char** path)
@@ -278,7 +267,7 @@ bool take_record_option(int* argc, char** argv, const char** path)
     return take_file_option(argc, argv, "--record", path);
 }
 
-bool start_recording(const char* path)
+bool start_recording(const char* path, const char* score_path)
 {
     sigemptyset(&quit_signals);
     for (const int signal_number : QUIT_SIGNALS)
@@ -314,7 +303,7 @@ bool start_recording(const char* path)
         return abandon("not a regular file");
     // The best score is the player's, and a recording in its place would stop every later
     // game from saving one; whatever name leads to it.
-    if (is_score_file(st))
+    if (is_score_file(st, score_path))
         return abandon("it is the high-score file");
     // One game to a file: two would interleave their lines into a session that nobody
     // played. The lock lasts as long as the file is open. A file system without locks
@@ -373,8 +362,31 @@ void record_seed(std::uint32_t seed)
     if (options_line[0] != '\0')
         put_line(options_line, false, 0);
     put_line(event_word(Event::SEED).word, true, seed);
+    if (pace != FULL_SPEED)
+        put_line(event_word(Event::SPEED).word, true, static_cast<std::uint32_t>(pace));
     rec.seeded = true;
     write_out();
+    let_quit_signals_in(held);
+}
+
+void record_seed_again(std::uint32_t seed)
+{
+    const Held held = hold_quit_signals();
+    put_ticks();
+    put_line(event_word(Event::SEED).word, true, seed);
+    let_quit_signals_in(held);
+}
+
+void record_speed(int percent)
+{
+    if (percent == pace)
+        return;
+    pace = percent;
+    if (rec.fd < 0 || !rec.seeded)
+        return;
+    const Held held = hold_quit_signals();
+    put_ticks();
+    put_line(event_word(Event::SPEED).word, true, static_cast<std::uint32_t>(percent));
     let_quit_signals_in(held);
 }
 
@@ -384,7 +396,7 @@ void record_input(Event event, void (*verb)())
     put_ticks();
     put_line(event_word(event).word, false, 0);
     verb();
-    rec.counted = game.score;
+    rec.counted = window_session().game.score;
     let_quit_signals_in(held);
 }
 

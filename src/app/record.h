@@ -26,11 +26,11 @@ bool take_file_option(int* argc, char** argv, const char* option, const char** p
 // file that another game records to is refused. A file that was there is emptied when the
 // first line is written, and only an empty file or an older recording (its first line the
 // header this game writes) is taken. Never blocks, never follows a link, never opens what
-// is not a regular file, and never takes the high-score file (game.score_path, whatever
-// name leads to it). False, after one line on standard error naming the file, when it
-// cannot be had. The path is kept, not copied: it must last until finish_recording (the
-// command line's does).
-bool start_recording(const char* path);
+// is not a regular file, and never takes the high-score file (score_path, when there is
+// one, whatever name leads to it). False, after one line on standard error naming the
+// file, when it cannot be had. The path is kept, not copied: it must last until
+// finish_recording (the command line's does).
+bool start_recording(const char* path, const char* score_path = nullptr);
 
 // The options the session is played with, as the command line gives them ("--toggle
 // --speed 70 --keys"): the recording names them in a comment line above its seed, so a
@@ -42,6 +42,13 @@ void record_options(const char* options);
 // The seed as the random generator took it: the recording's first event, below its
 // header and the options' comment if there is one.
 void record_seed(std::uint32_t seed);
+
+// A run that starts from the seed again (skarvolt --seed N): "seed N" before its press.
+void record_seed_again(std::uint32_t seed);
+
+// The pace the session is played at from now on, in percent: written as "speed N" after
+// the seed when it is not the full one, and where it changes later (the page's panel).
+void record_speed(int percent);
 
 // Records a press or release (Event::PRESS or Event::RELEASE) and then plays it through
 // the game's verb, so that the ticks it ends and the run it may start are counted on the

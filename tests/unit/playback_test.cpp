@@ -17,6 +17,7 @@
 #include "app/playback.h"
 #include "app/script.h"
 #include "game/random.h"
+#include "game/run.h"
 #include "game/state.h"
 #include "render/scene.h"
 #include "sim/replay.h"
@@ -55,7 +56,7 @@ TEST(RecordingReader, RefusesWhatIsNoRecordingAtItsLine)
         {header + "seed 4\npress\njump\n", "line 4: unknown event \"jump\""},
         {header + "seed 4\npress\ntick 3 4\n", "line 4: too many words after \"tick\""},
         {header + "press\nseed 4\n", "line 2: a recording begins with its \"seed\""},
-        {header + "seed 4\npress\nseed 5\n", "line 4: \"seed\" must come before every other"},
+        {header + "seed 4\npress\nspeed 120\n", "line 4: speed \"120\" is not a whole number from 50 to 100"},
         {header + "# options: --keys\n\npress\n", "line 4: a recording begins with its \"seed\""},
         {header, "line 2: a recording begins with its \"seed\", and this one has none"},
         {"", "line 1: a recording begins with its \"seed\", and this one has none"},
@@ -99,13 +100,15 @@ TEST(RecordingReader, LoadsTheEventsAndTheRecordedPace)
     test_support::write_file(path,
                              "# Skarvolt 1.1 recording\n# options: --toggle --speed 70\n"
                              "seed 9\npress\ntick 5\nframe\n");
-    Session session;
+    RecordedSession session;
     ASSERT_TRUE(load_session(path.c_str(), &session));
-    EXPECT_EQ(session.speed, 70);
-    ASSERT_EQ(session.events.size(), 4u);
+    // The pace that the options name comes as the "speed" of the recordings made since.
+    ASSERT_EQ(session.events.size(), 5u);
     EXPECT_EQ(session.events[0].event, Event::SEED);
     EXPECT_EQ(session.events[0].number, 9u);
-    EXPECT_EQ(session.events[2].number, 5u);
+    EXPECT_EQ(session.events[1].event, Event::SPEED);
+    EXPECT_EQ(session.events[1].number, 70u);
+    EXPECT_EQ(session.events[3].number, 5u);
     EXPECT_EQ(session.runs, 1);
 
     test_support::write_file(path, SESSION);
@@ -134,7 +137,7 @@ TEST(RecordingReader, TakesNoMoreThanAnyRecordingHolds)
         if (size != 0) {
             EXPECT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
         }
-        Session session;
+        RecordedSession session;
         testing::internal::CaptureStderr();
         const bool loaded = load_session(path.c_str(), &session);
         const std::string said = testing::internal::GetCapturedStderr();
@@ -180,7 +183,7 @@ TEST(RecordingReader, TakesNoMoreThanAnyRecordingHolds)
         if (size_kib == 0 || ::setrlimit(RLIMIT_AS, &room) != 0
             || std::freopen(said.c_str(), "w", stderr) == nullptr)
             ::_exit(3);
-        Session session;
+        RecordedSession session;
         const bool loaded = load_session(path.c_str(), &session);
         std::fflush(stderr);
         ::_exit(loaded ? 0 : 2);
@@ -193,9 +196,30 @@ TEST(RecordingReader, TakesNoMoreThanAnyRecordingHolds)
 #endif
 }
 
-Session session_of(const std::string& text)
+// A seed stands at a run's start only: the viewer flies the recording as it reads it, and
+// refuses one in the middle of a run by its line.
+TEST(RecordingReader, TakesASeedAtTheStartOfARunOnly)
 {
-    Session session;
+    test_support::ScratchDir dir{"playback"};
+    const std::string path = dir / "runs";
+    const std::string header = "# Skarvolt 1.2 recording\n";
+    test_support::write_file(path, header + "seed 4\npress\ntick 100\nframe\nseed 4\npress\n");
+    RecordedSession session;
+    EXPECT_TRUE(load_session(path.c_str(), &session));
+    for (const std::string& text : {header + "seed 4\npress\ntick 3\nseed 5\n",
+                                    header + "seed 4\npress\ntick 100\nseed 5\n"}) {
+        test_support::write_file(path, text);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(load_session(path.c_str(), &session)) << text;
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find(": line 5: \"seed\" "), std::string::npos) << said;
+    }
+}
+
+
+RecordedSession session_of(const std::string& text)
+{
+    RecordedSession session;
     std::FILE* file = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
     ScriptReader reader{.file = file, .recording = true};
     ScriptEvent event;
@@ -208,7 +232,7 @@ Session session_of(const std::string& text)
 // The simulator's trace of a script.
 std::string simulated(const std::string& text)
 {
-    static SimGame sim;
+    static Session sim;
     start_replay(sim, 1);
     std::FILE* script = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
     char* trace = nullptr;
@@ -234,14 +258,14 @@ std::string long_session()
 bool same(const Playhead& a, const Playhead& b)
 {
     return a.step == b.step && a.next == b.next && a.left == b.left && a.run == b.run
-        && std::memcmp(static_cast<const GameState*>(&a.game),
-                       static_cast<const GameState*>(&b.game), sizeof(GameState)) == 0
-        && a.game.random == b.game.random && shown_game(a).random == shown_game(b).random;
+        && std::memcmp(static_cast<const GameState*>(&a.session.game),
+                       static_cast<const GameState*>(&b.session.game), sizeof(GameState)) == 0
+        && a.session.game.random == b.session.game.random && session_burst(a.session) == session_burst(b.session);
 }
 
 TEST(Playback, FliesTheSimulatorsTicksAndPausesBeforeEachRun)
 {
-    const Session session = session_of(SESSION);
+    const RecordedSession session = session_of(SESSION);
     Player player;
     player_start(player, session);
     std::string trace;
@@ -252,15 +276,15 @@ TEST(Playback, FliesTheSimulatorsTicksAndPausesBeforeEachRun)
             run = player.head.run;
             starts.push_back(player.head.step);
             // A run starts after the pause, at its first tick still to come.
-            EXPECT_EQ(player.head.game.score, 0u);
+            EXPECT_EQ(player.head.session.game.score, 0u);
         }
         char text[TICK_TEXT_MAX];
-        const std::uint32_t before = player.head.game.score;
-        const bool was_running = player.head.game.state & RUNNING;
+        const std::uint32_t before = player.head.session.game.score;
+        const bool was_running = player.head.session.game.state & RUNNING;
         if (!player_step(player))
             break;
-        if (was_running && player.head.game.score == before + 1)
-            trace.append(text, static_cast<std::size_t>(format_tick(player.head.game, text)));
+        if (was_running && player.head.session.game.score == before + 1)
+            trace.append(text, static_cast<std::size_t>(format_tick(player.head.session.game, text)));
     } while (true);
     EXPECT_EQ(trace, simulated(SESSION));
     ASSERT_EQ(starts.size(), 4u);
@@ -272,7 +296,7 @@ TEST(Playback, FliesTheSimulatorsTicksAndPausesBeforeEachRun)
 
 TEST(Playback, AJumpLandsWhereFlyingOnWould)
 {
-    const Session session = session_of(long_session());
+    const RecordedSession session = session_of(long_session());
     Player reference;
     player_start(reference, session);
     std::vector<Playhead> at_step{reference.head};
@@ -303,7 +327,7 @@ TEST(Playback, CopiesAreKeptByTheWorkDone)
     for (int i = 0; i < 200; ++i)
         text += "frame\n";
     text += "press\ntick 100\nframe\n";
-    const Session session = session_of(text);
+    const RecordedSession session = session_of(text);
     Player reference;
     player_start(reference, session);
     std::vector<Playhead> at_step{reference.head};
@@ -326,15 +350,15 @@ TEST(Playback, CopiesAreKeptByTheWorkDone)
 
 TEST(Playback, NextAndPreviousRunGoToRunStarts)
 {
-    const Session session = session_of(SESSION);
+    const RecordedSession session = session_of(SESSION);
     Player player;
     player_start(player, session);
     std::vector<std::int64_t> seen;
     for (int run = 1; run <= 4; ++run) {
         player_next_run(player);
         EXPECT_EQ(player.head.run, run);
-        EXPECT_TRUE(player.head.game.state & RUNNING);
-        EXPECT_EQ(player.head.game.score, 0u);
+        EXPECT_TRUE(player.head.session.game.state & RUNNING);
+        EXPECT_EQ(player.head.session.game.score, 0u);
         seen.push_back(player.head.step);
     }
     player_next_run(player);
@@ -366,18 +390,18 @@ TEST(Playback, NextAndPreviousRunGoToRunStarts)
         player_previous_run(player, now);
         EXPECT_EQ(player.head.step, c.to);
     }
-    EXPECT_EQ(player.head.game.state, ARMED) << "the title screen";
+    EXPECT_EQ(player.head.session.game.state, ARMED) << "the title screen";
     // Far into a run, its own start.
     Player long_runs;
     std::string hovering = "seed 3\n";
     for (int i = 0; i < 15; ++i)
         hovering += "press\ntick 4\nrelease\ntick 4\n";
-    const Session hover = session_of(hovering);
+    const RecordedSession hover = session_of(hovering);
     player_start(long_runs, hover);
     player_next_run(long_runs);
     const std::int64_t start = long_runs.head.step;
     player_seek(long_runs, start + SECOND_STEPS);
-    ASSERT_TRUE(long_runs.head.game.state & RUNNING) << "the run should last over a second";
+    ASSERT_TRUE(long_runs.head.session.game.state & RUNNING) << "the run should last over a second";
     player_previous_run(long_runs, LATER);
     EXPECT_EQ(long_runs.head.step, start);
 }
@@ -401,39 +425,45 @@ TEST(Playback, TheBestShownIsTheOneTheGameShowed)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        const Session session = session_of(c.text);
+        const RecordedSession session = session_of(c.text);
         Player player;
         player_start(player, session);
-        EXPECT_EQ(shown_game(player.head).high_score, c.title);
+        EXPECT_EQ(player.head.session.game.high_score, c.title);
         while (player_step(player)) {
         }
-        ASSERT_TRUE(player.head.game.state & CRASHED);
-        EXPECT_EQ(shown_game(player.head).high_score, c.crash);
+        ASSERT_TRUE(player.head.session.game.state & CRASHED);
+        EXPECT_EQ(player.head.session.game.high_score, c.crash);
     }
 }
 
 TEST(Playback, TheBurstShownIsTheLastRecordedFramesOwn)
 {
     // The sequence at the crash, as a session without frames leaves it.
-    const auto at_crash = [](const Session& session) {
+    const auto at_crash = [](const RecordedSession& session) {
         Player player;
         player_start(player, session);
-        while (!(player.head.game.state & CRASHED) && player_step(player)) {
+        while (!(player.head.session.game.state & CRASHED) && player_step(player)) {
         }
         return player.head;
     };
     const Playhead bare = at_crash(session_of("seed 3\npress\ntick 300\n"));
     const Playhead framed = at_crash(session_of("seed 3\npress\ntick 300\nframe\nframe\n"));
-    ASSERT_TRUE(bare.game.state & CRASHED);
-    EXPECT_EQ(shown_game(bare).random, bare.game.random) << "no frame has taken draws";
+    ASSERT_TRUE(bare.session.game.state & CRASHED);
+    EXPECT_EQ(session_burst(bare.session), bare.session.game.random) << "no frame has taken draws";
 
-    RandomState after_first = bare.game.random;
-    take_burst_draws(after_first);
-    RandomState after_both = after_first;
-    take_burst_draws(after_both);
-    EXPECT_EQ(framed.game.random, after_both);
-    EXPECT_EQ(shown_game(framed).random, after_first);
-    EXPECT_EQ(framed.game.state, CRASHED | ARMED);
+    // Where a frame's burst leaves the sequence.
+    const auto taken = [](const RandomState& from) {
+        Game game;
+        game.state = CRASHED;
+        game.random = from;
+        take_burst(game);
+        return game.random;
+    };
+    const RandomState after_first = taken(bare.session.game.random);
+    const RandomState after_both = taken(after_first);
+    EXPECT_EQ(framed.session.game.random, after_both);
+    EXPECT_EQ(session_burst(framed.session), after_first);
+    EXPECT_EQ(framed.session.game.state, CRASHED | ARMED);
 }
 
 TEST(Playback, TheTitleSaysTheFileTheRunAndThePace)
