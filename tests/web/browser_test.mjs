@@ -633,7 +633,7 @@ try {
         await step(129);
         let drawn = await settled(page, 0);
         let shot = await canvasPicture(page);
-        check(showsText(shot, font, '45 (HS: 45)') && /run 1, paused$/.test(await title()),
+        check(showsText(shot, font, '45 (HS: 45)') && /run 1 of 3, paused$/.test(await title()),
               `stepped to the first crash, the page shows "45 (HS: 45)" in run 1 ("${await title()}")`);
         if (crashOfSeed1)
             check(agreement(shot, crashOfSeed1, 0) === 1, 'and the picture of the live crash of seed 1');
@@ -643,7 +643,7 @@ try {
         }
         // The next run's button, then its 248 ticks.
         await page.click('#watch [data-special="105"]');
-        check(/run 2, paused$/.test(await title()), `the next run's button goes to run 2 ("${await title()}")`);
+        check(/run 2 of 3, paused$/.test(await title()), `the next run's button goes to run 2 ("${await title()}")`);
         await step(248);
         drawn = await settled(page, drawn);
         check(showsText(await canvasPicture(page), font, '248 (HS: 248)'), 'its crash shows "248 (HS: 248)"');
@@ -652,10 +652,10 @@ try {
         await page.keyboard.press('PageDown');
         await page.click('#watch [data-key="+"]');
         await page.click('#watch [data-key="+"]');
-        check(/run 3, paused$/.test(await title()), `Page Down goes to run 3 ("${await title()}")`);
+        check(/run 3 of 3, paused$/.test(await title()), `Page Down goes to run 3 ("${await title()}")`);
         await page.keyboard.press('Space');
         await page.waitForFunction(() => /ended$/.test(document.title), { timeout: 15000 }).catch(() => {});
-        check(/run 3, ended$/.test(await title()), `played on, the session ends in run 3 ("${await title()}")`);
+        check(/run 3 of 3, ended$/.test(await title()), `played on, the session ends in run 3 ("${await title()}")`);
         check(showsText(await canvasPicture(page), font, '45 (HS: 248)'), 'on the last crash, "45 (HS: 248)"');
         // q stops watching; Play again gives the canvas back to the game.
         check(await quit(page), 'q stops the recording shown, as it ends a game');
