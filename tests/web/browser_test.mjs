@@ -14,9 +14,10 @@
 // Recordings: a desktop recording of three runs (fixtures/three-runs.rec, whose crash
 // scores the simulator gives) watched in the page, broken ones refused by their line, and
 // a session saved by the page replayed by the simulator named by SKARVOLT_SIM (skipped
-// without it).
+// without it); what the page reads of a recording bounded, a quit that leaves nothing on
+// the WebAssembly stack, and the viewer's buttons on one row of a phone.
 import { execFileSync } from 'node:child_process';
-import { readFileSync, existsSync, mkdtempSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import { readFileSync, existsSync, mkdtempSync, readdirSync, rmSync, truncateSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import http from 'node:http';
 import path from 'node:path';
@@ -31,6 +32,11 @@ if (!siteDir || !fontTable) {
 const WIDTH = 400;
 const HEIGHT = 300;
 const BOX_HEIGHT = 18;
+
+// SKARVOLT_WEB_ONLY=NAME,... runs those groups of checks alone, for a developer's quicker
+// turn (the groups that compare pictures with seed 1's crash need "title" among them).
+const only = (process.env.SKARVOLT_WEB_ONLY || '').split(',').filter(Boolean);
+const wanted = name => only.length === 0 || only.includes(name);
 
 let failures = 0;
 function check(ok, what) {
@@ -151,10 +157,13 @@ async function canvasPicture(page) {
 
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.png': 'image/png' };
 
-// The site, and the recordings of `extra` (address to file) beside it.
+// The site, and beside it what `extra` gives an address: a file, or a function that
+// answers the request itself.
 function serve(dir, extra = {}) {
     const server = http.createServer((request, response) => {
         const name = new URL(request.url, 'http://localhost').pathname;
+        if (typeof extra[name] === 'function')
+            return extra[name](request, response);
         const file = extra[name] || path.join(dir, name === '/' ? 'index.html' : path.normalize(name));
         if (!(name in extra) && !file.startsWith(path.resolve(dir)) || !existsSync(file)) {
             response.writeHead(404);
@@ -269,7 +278,34 @@ function dumpConsole(page) {
 const site = path.resolve(siteDir);
 const font = loadFont(fontTable);
 const fixtures = path.join(path.dirname(new URL(import.meta.url).pathname), 'fixtures');
-const server = await serve(site, { '/runs/three-runs.rec': path.join(fixtures, 'three-runs.rec') });
+// An answer that goes on for a gigabyte, with or without its length told first, unless the
+// page stops reading: `endless` counts what was sent and says how it ended.
+const endless = { sent: 0, ended: null };
+function endlessAnswer(told) {
+    return (request, response) => {
+        response.writeHead(200, told ? { 'Content-Type': 'text/plain', 'Content-Length': String(1 << 30) }
+                                     : { 'Content-Type': 'text/plain' });
+        const chunk = Buffer.alloc(1 << 20, '# a comment that goes on\n');
+        endless.sent = 0;
+        endless.ended = new Promise(resolve => {
+            response.on('close', () => resolve(endless.sent < 1 << 30 ? 'cancelled' : 'whole'));
+            const more = () => {
+                while (endless.sent < 1 << 30) {
+                    endless.sent += chunk.length;
+                    if (!response.write(chunk))
+                        return response.once('drain', more);
+                }
+                response.end();
+            };
+            more();
+        });
+    };
+}
+const server = await serve(site, {
+    '/runs/three-runs.rec': path.join(fixtures, 'three-runs.rec'),
+    '/runs/endless.rec': endlessAnswer(false),
+    '/runs/told.rec': endlessAnswer(true),
+});
 const base = `http://127.0.0.1:${server.address().port}/`;
 const browser = await puppeteer.launch({
     executablePath: process.env.SKARVOLT_CHROMIUM || '/usr/bin/chromium',
@@ -279,7 +315,7 @@ const browser = await puppeteer.launch({
 try {
     let crashOfSeed1;
     // A fresh browser: no best score stored yet.
-    {
+    if (wanted('title')) {
         const page = await openPage(browser);
         const failed = failures;
         const started = Date.now();
@@ -347,7 +383,7 @@ try {
     // line, then narrowed to 32 bits as on the desktop: 2^32 + 1 flies the tunnel of 1.
     // A seed that is not a number is said to be wrong, on the page and in the console,
     // and a random tunnel is flown.
-    {
+    if (wanted('seed')) {
         const page = await openPage(browser);
         const seedNote = () => page.$eval('#seed-problem', note => note.hidden ? '' : note.textContent);
         const padded = '0'.repeat(255 - 10) + '4294967297';
@@ -396,7 +432,7 @@ try {
     }
 
     // A better score already stored wins over the run's; a finger flies as the mouse does.
-    {
+    if (wanted('stored')) {
         const page = await openPage(browser, {
             before: () => { if (!sessionStorage.getItem('set')) { sessionStorage.setItem('set', 1); localStorage.setItem('skarvolt.best-score', '100'); } },
         });
@@ -414,7 +450,7 @@ try {
 
     // Where the page may keep nothing, the best score lives in memory, and the console
     // says so once.
-    {
+    if (wanted('no-storage')) {
         const page = await openPage(browser, {
             before: () => Object.defineProperty(window, 'localStorage', {
                 get() { throw new DOMException('The page may not keep anything', 'SecurityError'); },
@@ -451,7 +487,7 @@ try {
         gamepad: document.getElementById('gamepad').checked,
     }));
     const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
-    {
+    if (wanted('controls')) {
         const page = await openPage(browser, { before: gamepadStub });
         const failed = failures;
         // Without them, Space and a gamepad's button do nothing.
@@ -514,6 +550,17 @@ try {
         check(page.consoleLines.some(line => line.startsWith('warn') && line.includes('speed="30"')) &&
               page.consoleLines.some(line => line.startsWith('warn') && line.includes('toggle="yes"')),
               'the console says why');
+        const controlsNote = () => page.evaluate(() => {
+            const note = document.getElementById('controls-problem');
+            return note && note.checkVisibility() ? note.textContent : '';
+        });
+        const note = await controlsNote();
+        check(/speed="30" is not a whole percentage from 50 to 100; it stays 100/.test(note) &&
+              /toggle="yes" is neither 1 nor 0; it stays 0/.test(note),
+              `and so does the page, beside the controls: "${note}"`);
+        await page.goto(base);
+        await settled(page);
+        check(await controlsNote() === '', 'an address without them has no such note');
         if (failures > failed)
             dumpConsole(page);
     }
@@ -521,7 +568,7 @@ try {
     // The page at a phone's and a desktop's sizes, the room left to the page: the canvas
     // fills what the words leave, all of it shown without scrolling; the text keeps its
     // size in the page's pixels, each glyph pixel a block of the screen's.
-    for (const screen of [[390, 844, 3, true], [1280, 800, 1, false], [1280, 800, 2, false]]) {
+    for (const screen of wanted('sizes') ? [[390, 844, 3, true], [1280, 800, 1, false], [1280, 800, 2, false]] : []) {
         const [width, height, density] = screen;
         const at = `at ${width}x${height}, density ${density}`;
         const page = await openPage(browser, { screen, room: null });
@@ -578,7 +625,7 @@ try {
 
     // A new size of the canvas is taken up only by the frame that redraws it, which draws
     // the text at its size again.
-    {
+    if (wanted('resize')) {
         const page = await openPage(browser, { screen: [800, 600, 2, false] });
         const failed = failures;
         await page.goto(base);
@@ -609,7 +656,7 @@ try {
     // replays it), named by the
     // address, watched with the viewer's keys and buttons: every crash shows its score,
     // the first one the picture of a live run of seed 1.
-    {
+    if (wanted('watch')) {
         if (process.env.SKARVOLT_SIM) {
             const trace = execFileSync(process.env.SKARVOLT_SIM, [path.join(fixtures, 'three-runs.rec')]).toString();
             const crashes = [...trace.matchAll(/^crash (\d+)$/gm)].map(m => m[1]).join(' ');
@@ -668,7 +715,7 @@ try {
 
     // Files that are no recordings, chosen or dropped, are refused with their line, and
     // what is shown goes on.
-    {
+    if (wanted('refused')) {
         const page = await openPage(browser);
         const failed = failures;
         await page.goto(`${base}?seed=1`);
@@ -712,7 +759,7 @@ try {
 
     // A session played in the page, saved, replays in the simulator with the scores the
     // page showed: a run held to its crash, then a short press that lets the ship fall.
-    if (process.env.SKARVOLT_SIM) {
+    if (process.env.SKARVOLT_SIM && wanted('saved')) {
         const page = await openPage(browser);
         const failed = failures;
         const downloads = mkdtempSync(path.join(os.tmpdir(), 'skarvolt-web-'));
@@ -764,9 +811,130 @@ try {
         }
         if (failures > failed)
             dumpConsole(page);
-    } else {
+    } else if (wanted('saved')) {
         console.log('skip  a saved session replayed by the simulator (SKARVOLT_SIM not set)');
     }
+    // What the page reads of a recording is bounded: an answer that goes on and on is read
+    // to the limit and no further, a file chosen past it is not read at all, and one that
+    // the page's memory cannot hold is refused by one line, never an abort.
+    if (wanted('limits')) {
+        const page = await openPage(browser);
+        const failed = failures;
+        const problem = () => page.waitForFunction(() => !document.getElementById('watch-problem').hidden, { timeout: 60000 })
+            .then(() => page.$eval('#watch-problem', note => note.textContent), () => '(nothing)');
+        const MIB = 1 << 20;
+        for (const [name, how] of [['endless.rec', 'without its length'], ['told.rec', 'with its length told']]) {
+            endless.ended = null;
+            await page.goto(`${base}?seed=1&play=runs/${name}`);
+            const said = await problem();
+            check(said === `skarvolt: ${name}: larger than 64 MB: not a recording`,
+                  `an address answering a gigabyte ${how} is refused on the page: "${said}"`);
+            const ended = endless.ended && await Promise.race([endless.ended, settled(page).then(() => 'still sending')]);
+            check(ended === 'cancelled' && endless.sent <= 96 * MIB,
+                  `and the page stopped reading it at the limit (${ended}, ${(endless.sent / MIB).toFixed(0)} MiB sent)`);
+        }
+        const dir = mkdtempSync(path.join(os.tmpdir(), 'skarvolt-web-'));
+        try {
+            const input = await page.$('#watch-file');
+            await page.evaluate(() => { document.getElementById('watch-problem').hidden = true; });
+            const big = path.join(dir, 'big.rec');
+            writeFileSync(big, '');
+            truncateSync(big, 1 << 30);
+            await input.uploadFile(big);
+            let said = await problem();
+            check(said === 'skarvolt: big.rec: larger than 64 MB: not a recording',
+                  `a file of a gigabyte chosen is refused unread: "${said}"`);
+            // The page's memory may not grow: a recording of 32 MiB does not fit in it.
+            await page.evaluate(() => {
+                document.getElementById('watch-problem').hidden = true;
+                window.grow = WebAssembly.Memory.prototype.grow;
+                WebAssembly.Memory.prototype.grow = () => { throw new RangeError('out of memory, as the test has it'); };
+            });
+            const huge = path.join(dir, 'huge.rec');
+            writeFileSync(huge, '');
+            truncateSync(huge, 32 * MIB);
+            await input.uploadFile(huge);
+            said = await problem();
+            check(said === "skarvolt: huge.rec: too large for the page's memory",
+                  `a recording the page's memory cannot hold is refused by one line: "${said}"`);
+            await page.evaluate(() => { WebAssembly.Memory.prototype.grow = window.grow; });
+            const going = await page.evaluate(() => !document.body.classList.contains('failed'));
+            check(going, 'and the game has not stopped');
+            if (going) {
+                await holdToCrash(page);
+                check(showsText(await canvasPicture(page), font, '45 (HS: 45)'), 'a run held to its crash still shows "45 (HS: 45)"');
+            }
+        } finally {
+            rmSync(dir, { recursive: true, force: true });
+        }
+        if (failures > failed)
+            dumpConsole(page);
+    }
+
+    // A quit leaves nothing behind: after thousands of quits and "Play again" (as many as
+    // once overflowed the WebAssembly stack), the stack is where it was, and q still ends
+    // the game.
+    if (wanted('quit-cycles')) {
+        const page = await openPage(browser);
+        const failed = failures;
+        await page.goto(`${base}?seed=1`);
+        await settled(page);
+        const cycles = 17000;
+        const result = await page.evaluate(n => {
+            const again = document.getElementById('again');
+            const before = Module.stackSave();
+            for (let i = 0; i < n; i++) {
+                document.dispatchEvent(new KeyboardEvent('keydown', { key: 'q' }));
+                document.dispatchEvent(new KeyboardEvent('keyup', { key: 'q' }));
+                if (!document.body.classList.contains('ended'))
+                    return { cycles: i, lower: before - Module.stackSave() };
+                again.click();
+            }
+            return { cycles: n, lower: before - Module.stackSave() };
+        }, cycles);
+        check(result.cycles === cycles && result.lower === 0,
+              `${result.cycles} quits and "Play again" leave the WebAssembly stack where it was (${result.lower} bytes lower)`);
+        await settled(page);
+        const ended = await quit(page);
+        check(ended, 'and q still ends the game');
+        if (ended) {
+            await playAgain(page);
+            await holdToCrash(page);
+            check(showsText(await canvasPicture(page), font, '45 (HS: 45)'), 'and a run after them still crashes at "45 (HS: 45)"');
+        }
+        if (failures > failed)
+            dumpConsole(page);
+    }
+
+    // The viewer's buttons are pictures and words, never symbols that a browser's fonts may
+    // lack, and on a phone they share one row.
+    for (const screen of wanted('buttons') ? [[360, 740, 3, true], [320, 568, 2, true]] : []) {
+        const page = await openPage(browser, { screen, room: null });
+        const failed = failures;
+        await page.goto(`${base}?play=runs/three-runs.rec`);
+        await page.waitForFunction(() => document.body.classList.contains('watching'), { timeout: 15000 }).catch(() => {});
+        const row = await page.evaluate(() => {
+            const buttons = [...document.querySelectorAll('#watch button')];
+            const boxes = buttons.map(button => button.getBoundingClientRect());
+            return {
+                buttons: buttons.length,
+                rows: new Set(boxes.map(box => Math.round(box.top))).size,
+                inside: boxes.every(box => box.left >= 0 && box.right <= innerWidth),
+                clipped: buttons.filter(button => button.scrollWidth > button.clientWidth).map(button => button.title),
+                symbols: buttons.filter(button => /[\u2300-\u2bff\ufe0e\ufe0f]/.test(button.textContent)).map(button => button.title),
+                pictures: [...document.querySelectorAll('#watch button svg')]
+                    .filter(svg => svg.getBoundingClientRect().width > 0).length,
+            };
+        });
+        const at = `at ${screen[0]}x${screen[1]}`;
+        check(row.buttons === 8 && row.rows === 1 && row.inside && row.clipped.length === 0,
+              `${at} the viewer's ${row.buttons} buttons stand on one row (${row.rows}), in view, none cut (${row.clipped})`);
+        check(row.symbols.length === 0 && row.pictures === 3,
+              `${at} they hold no symbol a font may lack (${row.symbols}), and 3 pictures drawn (${row.pictures})`);
+        if (failures > failed)
+            dumpConsole(page);
+    }
+
 } finally {
     await browser.close();
     server.close();

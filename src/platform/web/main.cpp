@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -201,20 +202,20 @@ extern "C" EMSCRIPTEN_KEEPALIVE void play_again()
     glut_resume();
 }
 
-// Shows the recording the page was given (Module.watchBytes, named Module.watchName) in
-// the canvas, with the desktop viewer's keys, in place of what it showed. False, after the
-// one line that says why on standard error (the file's name and line), when it is no
-// recording: what was shown goes on.
-extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
+// The most the page reads of a recording, file or address: it stops reading there.
+extern "C" EMSCRIPTEN_KEEPALIVE int page_recording_limit()
 {
-    // The recording shown lives as long as the viewer shows it.
-    static Session shown;
-    const int length = watched_length();
-    if (length < 0)
-        return 0;
-    char name[NAME_MAX_BYTES + 1] = "";
-    watched_name(name, sizeof name);
-    file_name(name);
+    return RECORDING_MAX_BYTES;
+}
+
+namespace {
+
+// The recording shown lives as long as the viewer shows it.
+Session shown;
+
+// page_watch, for a file of `length` bytes under the name given; may run out of memory.
+int watch_recording(const char* name, int length)
+{
     if (length > RECORDING_MAX_BYTES) {
         std::fprintf(stderr, "skarvolt: %s: larger than %d MB: not a recording\n", name,
                      RECORDING_MAX_BYTES >> 20);
@@ -233,6 +234,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
     Session loaded;
     const bool good = load_session(name, &loaded);
     unlink(name);
+    bytes = {};
     if (!good)
         return 0;
     // What ran in the canvas stops (the game's timers, or the viewer's), as a quit key
@@ -242,6 +244,29 @@ extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
     shown = std::move(loaded);
     start_viewer(shown, name);
     return 1;
+}
+
+} // namespace
+
+// Shows the recording the page was given (Module.watchBytes, named Module.watchName) in
+// the canvas, with the desktop viewer's keys, in place of what it showed. False, after the
+// one line that says why on standard error (the file's name and line), when it is no
+// recording or more than the page's memory can hold: what was shown goes on.
+extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
+{
+    const int length = watched_length();
+    if (length < 0)
+        return 0;
+    char name[NAME_MAX_BYTES + 1] = "";
+    watched_name(name, sizeof name);
+    file_name(name);
+    try {
+        return watch_recording(name, length);
+    } catch (const std::bad_alloc&) {
+        unlink(name);
+        std::fprintf(stderr, "skarvolt: %s: too large for the page's memory\n", name);
+        return 0;
+    }
 }
 
 // "Save this session": the recording of the session played in the page, as a file to
