@@ -14,9 +14,10 @@
 // Recordings: a desktop recording of three runs (fixtures/three-runs.rec, whose crash
 // scores the simulator gives) watched in the page, broken ones refused by their line, and
 // a session saved by the page replayed by the simulator named by SKARVOLT_SIM (skipped
-// without it); what the page reads of a recording bounded, a quit that leaves nothing on
+// without it); with the game's server named by SKARVOLT_SERVER serving the site, the
+// tunnel of the day flown, submitted, ranked and watched (skipped without it); what the page reads of a recording bounded, a quit that leaves nothing on
 // the WebAssembly stack, and the viewer's buttons on one row of a phone.
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawn } from 'node:child_process';
 import { readFileSync, existsSync, mkdtempSync, readdirSync, rmSync, truncateSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import http from 'node:http';
@@ -194,6 +195,15 @@ async function settled(page, after = 0) {
     }
 }
 
+// The score of the crash the picture shows ("N (HS: best)", the best N itself when not
+// given), or -1.
+function scoreShown(picture, best) {
+    for (let n = 0; n < 1000; n++)
+        if (showsText(picture, font, `${n} (HS: ${best ?? n})`))
+            return n;
+    return -1;
+}
+
 // Waits until the canvas shows `text` in the overlay box, or `timeout` ms have passed;
 // returns whether it does.
 async function showsTextSoon(page, text, timeout = 15000) {
@@ -220,7 +230,12 @@ async function openPage(browser, { screen = [800, 600, 1, false], room = [WIDTH,
     const context = await browser.createBrowserContext();
     const page = await context.newPage();
     page.consoleLines = [];
-    page.on('console', message => page.consoleLines.push(`${message.type()}: ${message.text()}`));
+    page.on('console', message => {
+        // The page asks whether the game's server serves it; a site alone answers 404.
+        if (/\/api\/daily$/.test(message.location().url || '') && /404/.test(message.text()))
+            return;
+        page.consoleLines.push(`${message.type()}: ${message.text()}`);
+    });
     page.on('pageerror', error => page.consoleLines.push(`pageerror: ${error.message}`));
     const [width, height, deviceScaleFactor, phone] = screen;
     await page.setViewport({ width, height, deviceScaleFactor, isMobile: phone, hasTouch: phone });
@@ -268,6 +283,33 @@ async function holdToCrash(page, { touch = false } = {}) {
     else
         await page.mouse.up();
     await settled(page, drawn);
+}
+
+// The game's server (SKARVOLT_SERVER), serving the site, with its data in a folder of its
+// own and no limit on submissions; its address once it answers, and how to stop it.
+async function startServer(program, site) {
+    const data = mkdtempSync(path.join(os.tmpdir(), 'skarvolt-web-server-'));
+    const child = spawn(program, ['--data', data, '--site', site, '--listen', '127.0.0.1:0', '--max-per-minute', '0'],
+                        { stdio: ['ignore', 'pipe', 'pipe'] });
+    const stop = () => { child.kill(); rmSync(data, { recursive: true, force: true }); };
+    const address = await new Promise(resolve => {
+        let said = '';
+        const listen = chunk => {
+            said += chunk;
+            const found = said.match(/listening on (http:\/\/[0-9.:]+)/);
+            if (found)
+                resolve(`${found[1]}/`);
+        };
+        child.stdout.on('data', listen);
+        child.stderr.on('data', listen);
+        child.on('exit', () => resolve(null));
+        setTimeout(() => resolve(null), 15000);
+    });
+    if (!address) {
+        stop();
+        throw new Error(`${program} did not start`);
+    }
+    return { address, stop };
 }
 
 function dumpConsole(page) {
@@ -771,12 +813,6 @@ try {
             await settled(page);
             await holdToCrash(page);
             const shown = [];
-            const scoreShown = (picture, best) => {
-                for (let n = 0; n < 1000; n++)
-                    if (showsText(picture, font, `${n} (HS: ${best ?? n})`))
-                        return n;
-                return -1;
-            };
             shown.push(scoreShown(await canvasPicture(page)));
             const drawn = await framesDrawn(page);
             const box = await (await page.$('#canvas')).boundingBox();
@@ -935,6 +971,88 @@ try {
             dumpConsole(page);
     }
 
+    // The site alone, on a server of its own: nothing of the game's server shows. Served by
+    // the game's server: the tunnel of the day, flown, submitted under a name, ranked on
+    // the board of its seed and watched from there; a name kept for the next visit.
+    if (wanted('daily')) {
+        const page = await openPage(browser);
+        const failed = failures;
+        await page.goto(`${base}?seed=1`);
+        await settled(page);
+        await new Promise(resolve => setTimeout(resolve, 500));
+        check(await page.evaluate(() => document.getElementById('compete').hidden),
+              'on a site without the game\'s server, its parts stay hidden');
+        if (failures > failed)
+            dumpConsole(page);
+    }
+    if (wanted('daily') && process.env.SKARVOLT_SERVER) {
+        const server = await startServer(process.env.SKARVOLT_SERVER, site);
+        const page = await openPage(browser);
+        const failed = failures;
+        try {
+            const daily = await (await fetch(`${server.address}api/daily`)).json();
+            await page.goto(server.address);
+            await settled(page);
+            await page.waitForFunction(() => !document.getElementById('compete').hidden, { timeout: 5000 }).catch(() => {});
+            const shown = id => page.evaluate(id => {
+                const element = document.getElementById(id);
+                return element && element.checkVisibility() ? element.textContent.trim() : null;
+            }, id);
+            check(await shown('daily') === 'Tunnel of the day' && await shown('board-box') === null,
+                  'served by the game\'s server, the page offers the tunnel of the day, and no board for a random tunnel');
+            let drawn = await framesDrawn(page);
+            await page.click('#daily');
+            await settled(page, drawn);
+            const address = new URL(page.url());
+            check(address.searchParams.get('seed') === String(daily.seed) && (await shown('flying') || '').includes(String(daily.seed)),
+                  `"Tunnel of the day" flies the server's seed ${daily.seed}, as the address says (${address.search}): "${await shown('flying')}"`);
+            await page.waitForFunction(() => document.getElementById('board-box').checkVisibility(), { timeout: 5000 }).catch(() => {});
+            check(await shown('board-empty') === 'No run on this board yet.', 'its board is shown, empty');
+
+            await holdToCrash(page);
+            const score = scoreShown(await canvasPicture(page));
+            check(score > 0 && (await shown('submit-run') || '').endsWith(` ${score}`),
+                  `after the crash at ${score} the page offers to submit it: "${await shown('submit-run')}"`);
+            // A name the server refuses is said on the page, by the server's reason.
+            await page.type('#name', 'no/slash');
+            await page.click('#submit');
+            await page.waitForFunction(() => document.getElementById('compete-problem').checkVisibility(), { timeout: 5000 }).catch(() => {});
+            check(/^The run was not entered: a name is 1 to 20/.test(await shown('compete-problem') || ''),
+                  `a name the server refuses is said: "${await shown('compete-problem')}"`);
+            await page.$eval('#name', input => { input.value = ''; });
+            await page.type('#name', 'Ann-1 b.c_d');
+            await page.click('#submit');
+            await page.waitForFunction(() => document.getElementById('submitted').checkVisibility(), { timeout: 5000 }).catch(() => {});
+            check(await shown('submitted') === `Submitted: ${score}, rank 1 on the board of seed ${daily.seed} (standard).`,
+                  `submitted, the run's rank is said: "${await shown('submitted')}"`);
+            await page.waitForFunction(() => document.querySelectorAll('#board tbody tr').length > 0, { timeout: 5000 }).catch(() => {});
+            const rows = () => page.$$eval('#board tbody tr', rows => rows.map(row => [...row.cells].map(cell => cell.textContent)));
+            check(JSON.stringify(await rows()) === JSON.stringify([['1.', 'Ann-1 b.c_d', String(score), 'standard, timed', 'Watch']]),
+                  `the board shows it, timed by the attempt told at its press: ${JSON.stringify(await rows())}`);
+
+            // Watched from the board: the run the server flew, to the same crash.
+            await page.click('#board tbody button');
+            await page.waitForFunction(() => document.body.classList.contains('watching'), { timeout: 5000 }).catch(() => {});
+            await page.click('#watch [data-key="+"]');
+            await page.waitForFunction(() => /ended$/.test(document.title), { timeout: 15000 }).catch(() => {});
+            await settled(page);
+            check(/^Ann-1 b\.c_d/.test(await page.title()) && showsText(await canvasPicture(page), font, `${score} (HS: ${score})`),
+                  `"Watch" shows the run to its crash at ${score} ("${await page.title()}")`);
+
+            // The name is kept for the next visit; the address keeps the tunnel and its board.
+            await page.reload();
+            await settled(page);
+            await page.waitForFunction(() => document.querySelectorAll('#board tbody tr').length > 0, { timeout: 5000 }).catch(() => {});
+            check(await page.$eval('#name', input => input.value) === 'Ann-1 b.c_d' && (await rows()).length === 1,
+                  'after a reload the name is kept and the board of the tunnel is shown again');
+        } finally {
+            server.stop();
+        }
+        if (failures > failed)
+            dumpConsole(page);
+    } else if (wanted('daily')) {
+        console.log('skip  the tunnel of the day with the game\'s server (SKARVOLT_SERVER not set)');
+    }
 } finally {
     await browser.close();
     server.close();

@@ -68,11 +68,16 @@ EM_JS(void, browser_random_seed, (std::uint32_t* words), {
     HEAPU32[(words >> 2) + 1] = values[1];
 });
 
+// The seed that the address chose for the page's game (narrowed as the game takes it), or
+// -1 when the browser's random source seeded it.
+std::int64_t chosen_seed = -1;
+
 // ?seed=N plays the tunnel of seed N, as a desktop game whose random device gave N, and
 // N is read as the simulator reads --seed N. A wrong seed is said on the page and in the
 // console, and a random tunnel is played.
 std::uint32_t seed_from_page()
 {
+    chosen_seed = -1;
     std::uint64_t seed = 1;
     char text[SEED_TEXT_MAX + 1] = "";
     int length = 0;
@@ -80,6 +85,7 @@ std::uint32_t seed_from_page()
     const bool whole = found == SEED_WHOLE && std::strlen(text) == static_cast<std::size_t>(length);
     if (whole && parse_count(text, &seed)) {
         random_seed(&game.random, static_cast<std::uint32_t>(seed));
+        chosen_seed = static_cast<std::uint32_t>(seed);
         return static_cast<std::uint32_t>(seed);
     }
     if (found != NO_SEED) {
@@ -140,6 +146,11 @@ EM_JS(void, watched_bytes, (char* to), {
     HEAPU8.set(Module.watchBytes, to);
 });
 
+// Hands the page the session's recording (Module.sessionRecording), to send.
+EM_JS(void, hand_recording, (const char* bytes, int length), {
+    Module.sessionRecording = HEAPU8.slice(bytes, bytes + length);
+});
+
 // Hands the page the recording's bytes as a file to save.
 EM_JS(void, offer_download, (const char* bytes, int length, const char* name), {
     const blob = new Blob([HEAPU8.slice(bytes, bytes + length)], {type: "text/plain"});
@@ -160,6 +171,23 @@ void file_name(char* name)
             *c = '_';
     if (std::strcmp(name, "") == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
         std::strcpy(name, "recording");
+}
+
+// The recording of the session played in the page, as far as it has gone: empty when there
+// is none (the page's memory refused it).
+std::vector<char> session_recording()
+{
+    flush_recording();
+    std::vector<char> bytes;
+    std::FILE* file = std::fopen(SESSION_PATH, "rb");
+    if (file == nullptr)
+        return bytes;
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    std::fclose(file);
+    return bytes;
 }
 
 bool write_file(const char* path, const std::vector<char>& bytes)
@@ -273,20 +301,40 @@ extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
 // download. False when there is none (the page's memory refused it).
 extern "C" EMSCRIPTEN_KEEPALIVE int page_save_session()
 {
-    flush_recording();
-    std::FILE* file = std::fopen(SESSION_PATH, "rb");
-    if (file == nullptr)
-        return 0;
-    std::vector<char> bytes;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    std::fclose(file);
+    const std::vector<char> bytes = session_recording();
     if (bytes.empty())
         return 0;
     offer_download(bytes.data(), static_cast<int>(bytes.size()), "skarvolt-session.rec");
     return 1;
+}
+
+// The session's recording, handed to the page (Module.sessionRecording) to submit to the
+// game's server. False when there is none.
+extern "C" EMSCRIPTEN_KEEPALIVE int page_session_recording()
+{
+    const std::vector<char> bytes = session_recording();
+    if (bytes.empty())
+        return 0;
+    hand_recording(bytes.data(), static_cast<int>(bytes.size()));
+    return 1;
+}
+
+// What the page follows of its game, to take part in the server's boards: the game's
+// state flags (a run starts, crashes), its score, and the seed its runs fly, with
+// whether the address chose it (-1 when the browser's random source did).
+extern "C" EMSCRIPTEN_KEEPALIVE int page_game_state()
+{
+    return static_cast<int>(game.state);
+}
+
+extern "C" EMSCRIPTEN_KEEPALIVE double page_game_score()
+{
+    return game.score;
+}
+
+extern "C" EMSCRIPTEN_KEEPALIVE double page_chosen_seed()
+{
+    return static_cast<double>(chosen_seed);
 }
 
 int main()
