@@ -1045,6 +1045,24 @@ try {
             await page.waitForFunction(() => document.querySelectorAll('#board tbody tr').length > 0, { timeout: 5000 }).catch(() => {});
             check(await page.$eval('#name', input => input.value) === 'Ann-1 b.c_d' && (await rows()).length === 1,
                   'after a reload the name is kept and the board of the tunnel is shown again');
+
+            // A board whose name holds markup (as no server of ours gives it) shows it as text.
+            const markup = '<img src=x onerror="window.injected=1">';
+            await page.setRequestInterception(true);
+            page.on('request', request => {
+                if (!request.url().includes('/api/boards/'))
+                    return request.continue();
+                request.respond({ status: 200, contentType: 'application/json', body: JSON.stringify({
+                    seed: daily.seed,
+                    entries: [{ rank: 1, name: markup, score: 7, category: 'standard', timed: false, id: 1, when: '2026-01-01T00:00:00Z' }],
+                }) });
+            });
+            await page.reload();
+            await settled(page);
+            await page.waitForFunction(() => document.querySelector('#board tbody tr .name'), { timeout: 5000 }).catch(() => {});
+            check(await page.evaluate(text => document.querySelector('#board .name').textContent === text
+                                      && !document.querySelector('#board img') && window.injected === undefined, markup),
+                  'a name holding markup is shown as its text, never as markup');
         } finally {
             server.stop();
         }
