@@ -863,7 +863,7 @@ try {
             endless.ended = null;
             await page.goto(`${base}?seed=1&play=runs/${name}`);
             const said = await problem();
-            check(said === `skarvolt: ${name}: larger than 64 MB: not a recording`,
+            check(said === `skarvolt: ${name}: larger than 64 MiB, more than any recording holds`,
                   `an address answering a gigabyte ${how} is refused on the page: "${said}"`);
             const ended = endless.ended && await Promise.race([endless.ended, settled(page).then(() => 'still sending')]);
             check(ended === 'cancelled' && endless.sent <= 96 * MIB,
@@ -878,7 +878,7 @@ try {
             truncateSync(big, 1 << 30);
             await input.uploadFile(big);
             let said = await problem();
-            check(said === 'skarvolt: big.rec: larger than 64 MB: not a recording',
+            check(said === 'skarvolt: big.rec: larger than 64 MiB, more than any recording holds',
                   `a file of a gigabyte chosen is refused unread: "${said}"`);
             // The page's memory may not grow: a recording of 32 MiB does not fit in it.
             await page.evaluate(() => {
@@ -891,7 +891,7 @@ try {
             truncateSync(huge, 32 * MIB);
             await input.uploadFile(huge);
             said = await problem();
-            check(said === "skarvolt: huge.rec: too large for the page's memory",
+            check(said === 'skarvolt: huge.rec: not enough memory to hold it',
                   `a recording the page's memory cannot hold is refused by one line: "${said}"`);
             await page.evaluate(() => { WebAssembly.Memory.prototype.grow = window.grow; });
             const going = await page.evaluate(() => !document.body.classList.contains('failed'));

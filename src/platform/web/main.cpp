@@ -245,8 +245,8 @@ Session shown;
 int watch_recording(const char* name, int length)
 {
     if (length > RECORDING_MAX_BYTES) {
-        std::fprintf(stderr, "skarvolt: %s: larger than %d MB: not a recording\n", name,
-                     RECORDING_MAX_BYTES >> 20);
+        std::fprintf(stderr, "skarvolt: %s: larger than %d MiB, more than any recording holds\n",
+                     name, RECORDING_MAX_BYTES >> 20);
         return 0;
     }
     std::vector<char> bytes(static_cast<std::size_t>(length));
@@ -292,7 +292,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
         return watch_recording(name, length);
     } catch (const std::bad_alloc&) {
         unlink(name);
-        std::fprintf(stderr, "skarvolt: %s: too large for the page's memory\n", name);
+        std::fprintf(stderr, "skarvolt: %s: not enough memory to hold it\n", name);
         return 0;
     }
 }
