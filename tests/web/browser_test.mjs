@@ -375,6 +375,10 @@ try {
         const crash = await canvasPicture(page);
         crashOfSeed1 = crash;
         check(showsText(crash, font, '45 (HS: 45)'), 'a press held to the crash shows "45 (HS: 45)"');
+        // ?seed=1 flies every run in the tunnel of seed 1, the next as the first.
+        await holdToCrash(page);
+        check(agreement(await canvasPicture(page), crash, 0) === 1,
+              'the next run held to its crash flies the same tunnel, to the same picture');
 
         // The best score outlives the page.
         await page.reload();
@@ -1029,6 +1033,18 @@ try {
             const rows = () => page.$$eval('#board tbody tr', rows => rows.map(row => [...row.cells].map(cell => cell.textContent)));
             check(JSON.stringify(await rows()) === JSON.stringify([['1.', 'Ann-1 b.c_d', String(score), 'standard, timed', 'Watch']]),
                   `the board shows it, timed by the attempt told at its press: ${JSON.stringify(await rows())}`);
+            // The next run flies the same tunnel: submitted with the session, it is timed by
+            // its own attempt, and the board keeps the name's best once.
+            const first = await canvasPicture(page);
+            await holdToCrash(page);
+            check(agreement(await canvasPicture(page), first, 0) === 1, 'the next run flies the tunnel of the day again');
+            await page.click('#submit');
+            await page.waitForFunction(() => document.getElementById('submitted').checkVisibility()
+                                       && document.getElementById('submit-row').hidden, { timeout: 5000 }).catch(() => {});
+            check(await shown('submitted') === `Submitted: ${score}, rank 1 on the board of seed ${daily.seed} (standard).`
+                  && await shown('compete-problem') === null,
+                  `submitted too, under the name kept: "${await shown('submitted')}" ${await shown('compete-problem') || ''}`);
+            check((await rows()).length === 1, 'the board keeps the best run of each name');
 
             // Watched from the board: the run the server flew, to the same crash.
             await page.click('#board tbody button');

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -21,10 +22,9 @@
 #include "app/playback.h"
 #include "app/record.h"
 #include "app/shell.h"
+#include "app/shell_session.h"
 #include "app/viewer.h"
 #include "app/window.h"
-#include "game/best.h"
-#include "game/random.h"
 #include "platform/web/glut_page.h"
 
 namespace {
@@ -78,14 +78,17 @@ std::int64_t chosen_seed = -1;
 std::uint32_t seed_from_page()
 {
     chosen_seed = -1;
+    set_run_seed(std::nullopt);
     std::uint64_t seed = 1;
     char text[SEED_TEXT_MAX + 1] = "";
     int length = 0;
     const int found = page_seed_text(text, sizeof text, &length);
     const bool whole = found == SEED_WHOLE && std::strlen(text) == static_cast<std::size_t>(length);
     if (whole && parse_count(text, &seed)) {
-        random_seed(&game.random, static_cast<std::uint32_t>(seed));
+        seed_game(seed);
+        // Every run of the page's game flies it, as skarvolt --seed N has them do.
         chosen_seed = static_cast<std::uint32_t>(seed);
+        set_run_seed(static_cast<std::uint32_t>(seed));
         return static_cast<std::uint32_t>(seed);
     }
     if (found != NO_SEED) {
@@ -114,7 +117,7 @@ std::uint32_t seed_from_page()
     std::uint32_t words[2];
     browser_random_seed(words);
     seed = (static_cast<std::uint64_t>(words[1]) << 32) | words[0];
-    random_seed(&game.random, static_cast<std::uint32_t>(seed));
+    seed_game(seed);
     return static_cast<std::uint32_t>(seed);
 }
 
@@ -208,12 +211,9 @@ extern "C" EMSCRIPTEN_KEEPALIVE void page_controls(int toggle, int speed, int ke
 {
     if (speed < SLOWEST_SPEED || speed > FULL_SPEED)
         speed = FULL_SPEED;
-    const Controls chosen{.toggle = toggle != 0, .keys = keys != 0, .speed = speed};
-    use_controls(chosen);
-    // The next session's recording names them, as the desktop's names its options.
-    char text[CONTROLS_TEXT_SIZE];
-    describe_controls(chosen, text, sizeof text);
-    record_options(text);
+    // The recording names them, as the desktop's names its options, and notes the pace
+    // where it changes.
+    use_controls({.toggle = toggle != 0, .keys = keys != 0, .speed = speed});
 }
 
 // The page's "Play again", after a quit key: a new game in the same canvas, as a reload
@@ -221,12 +221,11 @@ extern "C" EMSCRIPTEN_KEEPALIVE void page_controls(int toggle, int speed, int ke
 // score stays even where the browser's storage keeps nothing.
 extern "C" EMSCRIPTEN_KEEPALIVE void play_again()
 {
-    const std::uint32_t best = game.high_score;
-    game = Game{};
+    const std::uint32_t best = best_known();
+    new_game();
     use_shell_callbacks();
     record_session(seed_from_page());
-    open_title_screen();
-    game.high_score = merge_best(game.high_score, best).best;
+    open_title_screen(best);
     glut_resume();
 }
 
@@ -239,7 +238,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int page_recording_limit()
 namespace {
 
 // The recording shown lives as long as the viewer shows it.
-Session shown;
+RecordedSession shown;
 
 // page_watch, for a file of `length` bytes under the name given; may run out of memory.
 int watch_recording(const char* name, int length)
@@ -259,7 +258,7 @@ int watch_recording(const char* name, int length)
         unlink(name);
         return 0;
     }
-    Session loaded;
+    RecordedSession loaded;
     const bool good = load_session(name, &loaded);
     unlink(name);
     bytes = {};
@@ -324,12 +323,12 @@ extern "C" EMSCRIPTEN_KEEPALIVE int page_session_recording()
 // whether the address chose it (-1 when the browser's random source did).
 extern "C" EMSCRIPTEN_KEEPALIVE int page_game_state()
 {
-    return static_cast<int>(game.state);
+    return static_cast<int>(window_session().game.state);
 }
 
 extern "C" EMSCRIPTEN_KEEPALIVE double page_game_score()
 {
-    return game.score;
+    return window_session().game.score;
 }
 
 extern "C" EMSCRIPTEN_KEEPALIVE double page_chosen_seed()
