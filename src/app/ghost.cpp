@@ -1,6 +1,7 @@
 #include "app/ghost.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 
 #include "app/script.h"
@@ -60,6 +61,15 @@ bool cannot_race(const char* path, const char* why)
     return false;
 }
 
+// The recording being read, for the one line said when the memory runs out.
+const char* reading = nullptr;
+
+[[noreturn]] void out_of_memory()
+{
+    cannot_race(reading, "not enough memory to hold its run");
+    std::exit(EXIT_BAD_GHOST);
+}
+
 } // namespace
 
 bool load_ghost(const char* path, GhostRecording* ghost)
@@ -68,25 +78,24 @@ bool load_ghost(const char* path, GhostRecording* ghost)
     if (file == nullptr)
         return false;
     *ghost = GhostRecording{};
-    ScriptReader reader{.file = file, .recording = true};
+    ScriptReader reader{.file = file, .recording = true, .max_bytes = MAX_RECORDING_BYTES};
     Search search;
     start_game(search.session.game);
     ScriptEvent event;
     ScriptRead read = ScriptRead::END;
-    try {
-        // The whole file is read, so that one that is no recording is never raced.
-        while ((read = read_event(reader, &event)) == ScriptRead::EVENT) {
-            const char* refused = search.found ? nullptr : fly_event(search, event, *ghost);
-            if (refused != nullptr) {
-                std::snprintf(reader.reason, sizeof reader.reason, "%s", refused);
-                read = ScriptRead::BAD;
-                break;
-            }
+    // Memory that cannot be had for the run's inputs is one line, not an abort.
+    reading = path;
+    const std::new_handler before = std::set_new_handler(out_of_memory);
+    // The whole file is read, so that one that is no recording is never raced.
+    while ((read = read_event(reader, &event)) == ScriptRead::EVENT) {
+        const char* refused = search.found ? nullptr : fly_event(search, event, *ghost);
+        if (refused != nullptr) {
+            std::snprintf(reader.reason, sizeof reader.reason, "%s", refused);
+            read = ScriptRead::BAD;
+            break;
         }
-    } catch (const std::bad_alloc&) {
-        std::fclose(file);
-        return cannot_race(path, "its run is too long to hold in memory");
     }
+    std::set_new_handler(before);
     std::fclose(file);
     if (read == ScriptRead::BAD) {
         report_bad_line("skarvolt", path, reader);

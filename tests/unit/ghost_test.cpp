@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "app/ghost.h"
 #include "app/shell.h"
 #include "app/shell_session.h"
@@ -134,8 +136,14 @@ TEST(GhostFile, RefusesWhatCannotBeRacedInOneLine)
     }
 
     test_support::ScratchDir dir{"ghost"};
-    for (const auto& [path, why] : {std::pair{dir / "missing", "No such file or directory"},
-                                    std::pair{dir.path, "not a regular file"}}) {
+    // Larger than any recording: not read at all (a sparse file takes no room).
+    const std::string huge = dir / "huge.rec";
+    test_support::write_file(huge, HEADER);
+    ASSERT_EQ(truncate(huge.c_str(), (std::int64_t{64} << 20) + 1), 0);
+    for (const auto& [path, why] :
+         {std::pair{dir / "missing", "No such file or directory"},
+          std::pair{dir.path, "not a regular file"},
+          std::pair{huge, "larger than 64 MiB, more than any recording holds"}}) {
         GhostRecording ghost;
         ::testing::internal::CaptureStderr();
         EXPECT_FALSE(load_ghost(path.c_str(), &ghost));
