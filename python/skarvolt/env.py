@@ -19,6 +19,10 @@ else:
 OBS_SIZE = _native.OBS_SIZE
 WINDOW_SIZE = (400, 300)  # the game's window, width and height in pixels
 TICKS_PER_SECOND = 1000 / 12
+# The C library counts games and threads in a C int and runs at most 256 threads: a larger
+# number is refused here, before ctypes would cut it to its low 32 bits.
+_MAX_ENVS = 2**31 - 1
+_MAX_THREADS = 256
 
 _OBSERVATION_HIGH = np.full(OBS_SIZE, np.inf, dtype=np.float32)
 
@@ -192,9 +196,11 @@ class VectorEnv(_Games, _VectorBase):
                  render_size=WINDOW_SIZE):
         if isinstance(num_envs, bool) or not isinstance(num_envs, (int, np.integer)) or num_envs < 1:
             raise ValueError(f"num_envs must be a whole number of at least 1, not {num_envs!r}")
+        if num_envs > _MAX_ENVS:
+            raise ValueError(f"num_envs {num_envs} is too many: a batch holds at most {_MAX_ENVS} games")
         if isinstance(num_threads, bool) or not isinstance(num_threads, (int, np.integer)) \
-                or num_threads < 0:
-            raise ValueError(f"num_threads must be 0 (one per core) or more, not {num_threads!r}")
+                or not 0 <= num_threads <= _MAX_THREADS:
+            raise ValueError(f"num_threads must be 0 (one per core) to {_MAX_THREADS}, not {num_threads!r}")
         self._open(int(num_envs), int(num_threads), render_mode, frame_skip, max_episode_ticks,
                    repeat_action_probability, record, render_size)
         self.num_envs = int(num_envs)

@@ -194,6 +194,9 @@ class BadInput(Case):
         self.check([
             (lambda: skarvolt.VectorEnv(0), ValueError, "num_envs"),
             (lambda: skarvolt.VectorEnv(2, num_threads=-1), ValueError, "num_threads"),
+            # Not cut to 2 on its way to the library's int.
+            (lambda: skarvolt.VectorEnv(1000, num_threads=2**32 + 2), ValueError,
+             r"num_threads must be 0 \(one per core\) to 256"),
             (lambda: skarvolt.Env(frame_skip=0), ValueError, "frame_skip"),
             (lambda: skarvolt.Env(frame_skip=1.0), TypeError, "frame_skip"),
             (lambda: skarvolt.Env(max_episode_ticks=0), ValueError, "max_episode_ticks"),
@@ -214,6 +217,8 @@ class BadInput(Case):
              "repeat_action_probability"),
             (lambda: _lib.skv_create(2, 0, 1, -5, 0.0, 1, ctypes.byref(ctypes.c_void_p())),
              "max_episode_ticks"),
+            (lambda: _lib.skv_create(2, 257, 1, 0, 0.0, 1, ctypes.byref(ctypes.c_void_p())),
+             "0 (one per core) to 256"),
             (lambda: _lib.skv_reset(None, batch.seeds.ctypes.data, batch.obs.ctypes.data), "no batch"),
             (lambda: _lib.skv_reset(h, None, batch.obs.ctypes.data), "no batch"),
             (lambda: _lib.skv_step(h, batch.actions.ctypes.data, None, None, None, None), "no batch"),
@@ -229,6 +234,15 @@ class BadInput(Case):
         batch.seeds[:] = [-2, 0]
         self.assertEqual(_lib.skv_reset(h, batch.seeds.ctypes.data, batch.obs.ctypes.data), 1)
         self.assertIn("seed -2 of game 0", _lib.skv_last_error().decode())
+        # A closed batch keeps its handle until it is destroyed: every call on it says so.
+        _lib.skv_close(h)
+        _lib.skv_close(h)
+        for call in (lambda: _lib.skv_reset(h, batch.seeds.ctypes.data, batch.obs.ctypes.data),
+                     lambda: batch._step(*batch._step_args),
+                     lambda: _lib.skv_recording(h, 0, None, 0, ctypes.byref(ctypes.c_size_t()))):
+            self.assertEqual(call(), 6)
+            self.assertIn("closed", _lib.skv_last_error().decode())
+        self.assertEqual(_lib.skv_num_threads(h), 0)
 
     def check(self, cases):
         for call, error, words in cases:
