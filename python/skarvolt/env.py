@@ -1,6 +1,7 @@
 """The game as Gymnasium environments: Env (one game) and VectorEnv (many, stepped together
 on a pool of threads)."""
 
+import inspect
 import secrets
 
 import numpy as np
@@ -50,13 +51,17 @@ def _check_options(render_mode, frame_skip, max_episode_ticks, repeat_action_pro
         if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
             raise TypeError(f"{name} must be a whole number, not {value!r}")
     if not 1 <= frame_skip < 2**31:
-        raise ValueError(f"frame_skip {frame_skip} must be at least 1")
+        raise ValueError(f"frame_skip {frame_skip} must be 1 to {2**31 - 1}")
     if max_episode_ticks is not None and not 0 < max_episode_ticks < 2**63:
-        raise ValueError(f"max_episode_ticks {max_episode_ticks} must be None or at least 1")
+        raise ValueError(f"max_episode_ticks {max_episode_ticks} must be None or 1 to {2**63 - 1}")
     if not 0.0 <= float(repeat_action_probability) <= 1.0:
         raise ValueError(f"repeat_action_probability {repeat_action_probability} is outside [0, 1]")
-    width, height = render_size
-    if not (1 <= width <= 4096 and 1 <= height <= 4096):
+    # Checked here, not at the first picture: a size that cannot be drawn is known now.
+    size = tuple(render_size) if isinstance(render_size, (tuple, list)) else ()
+    if len(size) != 2 or not all(isinstance(n, (int, np.integer)) and not isinstance(n, bool)
+                                 for n in size):
+        raise TypeError(f"render_size must be (width, height) in whole pixels, not {render_size!r}")
+    if not all(1 <= n <= 4096 for n in size):
         raise ValueError(f"render_size {render_size} must be 1 to 4096 pixels each way")
 
 
@@ -65,14 +70,20 @@ class _Games:
 
     metadata = {"render_modes": ["rgb_array"], "render_fps": TICKS_PER_SECOND}
 
-    def _open(self, num_envs, num_threads, render_mode, frame_skip, max_episode_ticks,
-              repeat_action_probability, record, render_size):
+    def _open(self, arguments, num_envs, num_threads):
+        """arguments: the constructor's, by name (its locals() on entry), for the options
+        and to say how to make an equal environment."""
+        self._arguments = {k: v for k, v in arguments.items() if k not in ("self", "__class__")}
+        render_mode, frame_skip, max_episode_ticks, repeat_action_probability, record, \
+            render_size = (arguments[name] for name in (
+                "render_mode", "frame_skip", "max_episode_ticks", "repeat_action_probability",
+                "record", "render_size"))
         _check_options(render_mode, frame_skip, max_episode_ticks, repeat_action_probability,
                        render_size)
         self.render_mode = render_mode
         self.frame_skip = int(frame_skip)
         self.max_episode_ticks = max_episode_ticks
-        self.render_size = tuple(render_size)
+        self.render_size = (int(render_size[0]), int(render_size[1]))
         self._record = bool(record)
         self._batch = _native.Batch(num_envs, num_threads, self.frame_skip,
                                     int(max_episode_ticks or 0), repeat_action_probability, record)
@@ -113,6 +124,24 @@ class _Games:
         """The seed of the current episode: its tunnel is the game's first run with it."""
         return self._live_batch().episode(index)[0]
 
+    def __reduce_ex__(self, protocol):
+        # Reached by pickle, copy and deepcopy alike: the games live in the C library, where
+        # neither can reach them.
+        cls = type(self)
+        parameters = inspect.signature(cls.__init__).parameters
+        shown = []
+        for name, value in self._arguments.items():
+            default = parameters[name].default
+            if default is inspect.Parameter.empty:
+                shown.append(repr(value))
+            elif not (value is default or value == default):
+                shown.append(f"{name}={value!r}")
+        raise TypeError(
+            f"a {cls.__module__.split('.')[0]}.{cls.__name__} cannot be pickled or copied: its "
+            f"games run in the game's C library. Make an equal one with "
+            f"skarvolt.{cls.__name__}({', '.join(shown)}) and reset(seed=...) with the same "
+            f"seed; recording() lists the actions that brought a game to where it is")
+
     def close(self):
         # Also when the constructor failed before the batch was made.
         batch = getattr(self, "_batch", None)
@@ -144,8 +173,7 @@ class Env(_Games, _EnvBase):
 
     def __init__(self, render_mode=None, frame_skip=1, max_episode_ticks=None,
                  repeat_action_probability=0.0, record=True, render_size=WINDOW_SIZE):
-        self._open(1, 1, render_mode, frame_skip, max_episode_ticks, repeat_action_probability,
-                   record, render_size)
+        self._open(locals(), 1, 1)
         self.action_space = Discrete(2)
         self.observation_space = _observation_space()
         self._needs_reset = True
@@ -194,6 +222,7 @@ class VectorEnv(_Games, _VectorBase):
     def __init__(self, num_envs, render_mode=None, frame_skip=1, max_episode_ticks=None,
                  repeat_action_probability=0.0, num_threads=0, record=True,
                  render_size=WINDOW_SIZE):
+        arguments = dict(locals())  # before any other local name is made
         if isinstance(num_envs, bool) or not isinstance(num_envs, (int, np.integer)) or num_envs < 1:
             raise ValueError(f"num_envs must be a whole number of at least 1, not {num_envs!r}")
         if num_envs > _MAX_ENVS:
@@ -201,8 +230,7 @@ class VectorEnv(_Games, _VectorBase):
         if isinstance(num_threads, bool) or not isinstance(num_threads, (int, np.integer)) \
                 or not 0 <= num_threads <= _MAX_THREADS:
             raise ValueError(f"num_threads must be 0 (one per core) to {_MAX_THREADS}, not {num_threads!r}")
-        self._open(int(num_envs), int(num_threads), render_mode, frame_skip, max_episode_ticks,
-                   repeat_action_probability, record, render_size)
+        self._open(arguments, int(num_envs), int(num_threads))
         self.num_envs = int(num_envs)
         self.num_threads = self._batch.num_threads
         self.single_action_space = Discrete(2)

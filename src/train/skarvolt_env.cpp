@@ -205,7 +205,9 @@ int skv_render(skv_batch* batch, int env, int width, int height, uint8_t* rgb)
     const Hold hold(batch->lock);
     if (const int wrong = check_env(*batch, env))
         return wrong;
-    if (rgb == nullptr || width < 1 || height < 1 || width > 4096 || height > 4096)
+    if (rgb == nullptr)
+        return fail(SKV_ERR_ARGUMENT, "nowhere to put the picture");
+    if (width < 1 || height < 1 || width > 4096 || height > 4096)
         return fail(SKV_ERR_ARGUMENT, "a picture of %d x %d pixels cannot be drawn (1 to 4096 each way)",
                     width, height);
     if (!can_render())

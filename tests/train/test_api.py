@@ -1,7 +1,11 @@
 """The Gymnasium API: seeding, next-step autoreset, the environment checker's rules, and
 bad input turned into clear exceptions, never a crash."""
 
+import copy
 import ctypes
+import gc
+import pickle
+import sys
 import unittest
 
 import numpy as np
@@ -203,7 +207,30 @@ class BadInput(Case):
             (lambda: skarvolt.Env(repeat_action_probability=1.5), ValueError, "outside"),
             (lambda: skarvolt.Env(render_mode="human"), ValueError, "render_mode"),
             (lambda: skarvolt.Env(render_size=(0, 10)), ValueError, "render_size"),
+            (lambda: skarvolt.Env(render_size=(1.5, 2)), TypeError, "whole pixels"),
+            (lambda: skarvolt.Env(render_size=(4, 3, 2)), TypeError, "whole pixels"),
+            (lambda: skarvolt.Env(render_size=400), TypeError, "whole pixels"),
+            # Not "at least 1", as its low 32 bits would say in the library.
+            (lambda: skarvolt.VectorEnv(2**31), ValueError, "2147483648 is too many"),
         ])
+
+    def test_an_environment_is_not_copied(self):
+        # Its games live in the C library: a copy would share them, and pickle cannot reach
+        # them. The message says how to make an equal one; nothing is left half made.
+        unraised = []
+        self.addCleanup(setattr, sys, "unraisablehook", sys.unraisablehook)
+        sys.unraisablehook = unraised.append
+        envs = [(self.make(skarvolt.Env), "skarvolt.Env()"),
+                (self.make(skarvolt.VectorEnv, 3, frame_skip=2), "skarvolt.VectorEnv(3, frame_skip=2)")]
+        for env, made in envs:
+            for how in (pickle.dumps, copy.copy, copy.deepcopy):
+                with self.subTest(made=made, how=how.__name__):
+                    with self.assertRaisesRegex(TypeError, "cannot be pickled or copied") as caught:
+                        how(env)
+                    self.assertIn(f"Make an equal one with {made} and reset(seed=...)",
+                                  str(caught.exception))
+        gc.collect()
+        self.assertEqual(unraised, [])
 
     def test_the_c_library_refuses_what_it_cannot_use(self):
         # Other languages call the C library straight: a missing handle or array, or a
@@ -226,6 +253,7 @@ class BadInput(Case):
             (lambda: _lib.skv_recording(h, 0, None, 5, ctypes.byref(ctypes.c_size_t())), "nowhere"),
             (lambda: _lib.skv_episode(h, 2, None, None, None), "game 2"),
             (lambda: _lib.skv_render(h, 0, 0, 10, batch.obs.ctypes.data), "cannot be drawn"),
+            (lambda: _lib.skv_render(h, 0, 10, 10, None), "nowhere to put the picture"),
         ]
         for call, words in calls:
             with self.subTest(words=words):
