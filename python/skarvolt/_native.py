@@ -30,6 +30,9 @@ def _load():
     signatures = {
         "skv_obs_size": ([], i),
         "skv_can_render": ([], i),
+        "skv_window_width": ([], i),
+        "skv_window_height": ([], i),
+        "skv_tick_ms": ([], i),
         "skv_create": ([i, i, i, ctypes.c_int64, ctypes.c_double, i, ctypes.POINTER(p)], i),
         "skv_close": ([p], None),
         "skv_destroy": ([p], None),
@@ -50,6 +53,8 @@ def _load():
 
 _lib = _load()
 OBS_SIZE = _lib.skv_obs_size()
+WINDOW_SIZE = (_lib.skv_window_width(), _lib.skv_window_height())  # in pixels
+TICK_MS = _lib.skv_tick_ms()
 
 
 def can_render():

@@ -18,8 +18,8 @@ else:
     _VectorBase = object
 
 OBS_SIZE = _native.OBS_SIZE
-WINDOW_SIZE = (400, 300)  # the game's window, width and height in pixels
-TICKS_PER_SECOND = 1000 / 12
+WINDOW_SIZE = _native.WINDOW_SIZE  # the game's window, width and height in pixels
+TICKS_PER_SECOND = 1000 / _native.TICK_MS
 # The C library counts games and threads in a C int and runs at most 256 threads: a larger
 # number is refused here, before ctypes would cut it to its low 32 bits.
 _MAX_ENVS = 2**31 - 1
@@ -207,7 +207,7 @@ class Env(_Games, _EnvBase):
         return self._obs.copy(), float(self._rewards[0]), terminated, truncated, {}
 
     def render(self):
-        """The picture of the window (render_size, 400 x 300 by default) as an (H, W, 3)
+        """The picture of the window (render_size, the window's 400 x 300 by default) as an (H, W, 3)
         uint8 array, with render_mode "rgb_array"; None without a render_mode."""
         return self._picture(0)
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <system_error>
 
+#include "app/shell.h"
+#include "game/state.h"
 #include "train/batch.h"
 #include "train/render.h"
 
@@ -73,6 +75,21 @@ int skv_obs_size(void)
 int skv_can_render(void)
 {
     return can_render() ? 1 : 0;
+}
+
+int skv_window_width(void)
+{
+    return WINDOW_WIDTH;
+}
+
+int skv_window_height(void)
+{
+    return WINDOW_HEIGHT;
+}
+
+int skv_tick_ms(void)
+{
+    return static_cast<int>(TICK_MS);
 }
 
 int skv_create(int num_envs, int num_threads, int frame_skip, int64_t max_episode_ticks,

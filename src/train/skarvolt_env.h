@@ -31,6 +31,11 @@ typedef struct skv_batch skv_batch;
 SKV_API int skv_obs_size(void);
 /* 1 when skv_render can draw. */
 SKV_API int skv_can_render(void);
+/* The game's window, in pixels: its pictures' size unless asked otherwise. */
+SKV_API int skv_window_width(void);
+SKV_API int skv_window_height(void);
+/* The length of a tick, in milliseconds: the game runs 1000 / skv_tick_ms() ticks a second. */
+SKV_API int skv_tick_ms(void);
 
 /* num_threads 0: one per core, else at most 256. max_episode_ticks 0: no limit. record:
  * keep each episode's actions for skv_recording. */

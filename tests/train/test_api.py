@@ -137,6 +137,16 @@ class Conformance(Case):
                              (np.float32, np.bool_, np.bool_))
             self.assertFalse((terminated & truncated).any())
 
+    def test_the_window_and_the_tick_are_the_librarys(self):
+        # The game's constants, read from the library, not written again in the package:
+        # the README names them, 400 by 300 pixels and 12 ms.
+        from skarvolt._native import _lib
+        self.assertEqual((_lib.skv_window_width(), _lib.skv_window_height(), _lib.skv_tick_ms()),
+                         (400, 300, 12))
+        env = self.make(skarvolt.Env)
+        self.assertEqual(env.render_size, (400, 300))
+        self.assertEqual(env.metadata["render_fps"], 1000 / 12)
+
     @unittest.skipUnless(HAVE_GYMNASIUM, "gymnasium is not installed")
     def test_gymnasium_checker_and_registration(self):
         import gymnasium
