@@ -207,8 +207,8 @@ class Env(_Games, _EnvBase):
         return self._obs.copy(), float(self._rewards[0]), terminated, truncated, {}
 
     def render(self):
-        """The picture of the window (render_size, the window's 400 x 300 by default) as an (H, W, 3)
-        uint8 array, with render_mode "rgb_array"; None without a render_mode."""
+        """The picture of the window (render_size, the window's 400 x 300 by default) as an
+        (H, W, 3) uint8 array, with render_mode "rgb_array"; None without a render_mode."""
         return self._picture(0)
 
 
