@@ -8,6 +8,9 @@ import numpy as np
 _LIBRARY_NAME = "libskarvolt_env.so"
 SEED_LIMIT = 2**32  # seeds are 0 to 2**32 - 1, as the game's generator takes them
 
+# How the recordings name the program that flew them: a leaderboard files them apart.
+AGENT = b"skarvolt python"
+
 _OK = 0
 _ERR_ARGUMENT = 1
 _ERR_NO_RENDERER = 3
@@ -39,6 +42,7 @@ def _load():
         "skv_num_threads": ([p], i),
         "skv_reset": ([p, p, p], i),
         "skv_step": ([p, p, p, p, p, p], i),
+        "skv_set_agent": ([p, ctypes.c_char_p], i),
         "skv_recording": ([p, i, ctypes.c_char_p, ctypes.c_size_t, ctypes.POINTER(ctypes.c_size_t)], i),
         "skv_episode": ([p, i, p, p, p], i),
         "skv_render": ([p, i, i, i, p], i),
@@ -88,6 +92,7 @@ class Batch:
                                ctypes.byref(handle)))
         self._handle = handle.value
         self.closed = False
+        _check(_lib.skv_set_agent(self._handle, AGENT))
         self.num_envs = num_envs
         self.num_threads = _lib.skv_num_threads(self._handle)
         self.obs = np.zeros((num_envs, OBS_SIZE), dtype=np.float32)

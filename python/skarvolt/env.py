@@ -113,8 +113,9 @@ class _Games:
         return self._live_batch().render(index, width, height)
 
     def recording(self, index=0):
-        """The simulator script of the current episode so far: `skarvolt-sim` replays it to
-        the same score, and `skarvolt --play` shows it."""
+        """The recording of the current episode so far, as the game writes one, naming the
+        agent ("# agent: skarvolt python"): `skarvolt-sim` replays it to the same score,
+        `skarvolt --play` shows it, and a leaderboard server takes it as a program's run."""
         batch = self._live_batch()
         if not self._record:
             raise RuntimeError("this environment was made with record=False and keeps no recording")

@@ -21,6 +21,9 @@ inline constexpr int MAX_EVENT_LINE = 255;
 // The first line of a recording names the program and its version between these.
 inline constexpr char RECORDING_HEADER_START[] = "# Skarvolt ";
 inline constexpr char RECORDING_HEADER_END[] = " recording";
+// A recording that a program flew, not a player (the training environment's), names it
+// in this comment above its seed.
+inline constexpr char RECORDING_AGENT[] = "# agent: ";
 // The options' comment, above the seed.
 inline constexpr char RECORDING_OPTIONS[] = "# options: ";
 // Where the options change in the middle of a session (the page's panel), a comment says

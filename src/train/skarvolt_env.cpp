@@ -11,10 +11,12 @@
 #include <string>
 #include <system_error>
 
+#include "app/script.h"
 #include "app/shell.h"
 #include "game/state.h"
 #include "train/batch.h"
 #include "train/render.h"
+#include "version.h"
 
 // A batch's games step on its pool as one job at a time, and the recording of a game is read
 // while no step writes it: so every call on a batch takes its lock, and one thread that
@@ -24,6 +26,7 @@
 struct skv_batch {
     mutable std::mutex lock;
     std::unique_ptr<Batch> games; // none once closed
+    std::string agent = "skarvolt library";
     explicit skv_batch(const BatchConfig& config) : games(std::make_unique<Batch>(config)) {}
 };
 
@@ -62,6 +65,9 @@ int check_env(const skv_batch& batch, int env)
 }
 
 using Hold = std::lock_guard<std::mutex>;
+
+// Longest agent's name: its comment stays well within a recording's line.
+constexpr std::size_t MAX_AGENT_NAME = 64;
 
 } // namespace
 
@@ -176,6 +182,28 @@ int skv_step(skv_batch* batch, const uint8_t* actions, float* obs, float* reward
     return SKV_OK;
 }
 
+int skv_set_agent(skv_batch* batch, const char* name)
+{
+    if (batch == nullptr || name == nullptr)
+        return fail(SKV_ERR_ARGUMENT, "no batch or name");
+    const std::size_t length = std::strlen(name);
+    bool printable = length >= 1 && length <= MAX_AGENT_NAME;
+    for (std::size_t i = 0; printable && i < length; ++i)
+        printable = name[i] >= ' ' && name[i] <= '~';
+    if (!printable)
+        return fail(SKV_ERR_ARGUMENT, "an agent's name is 1 to %zu printable ASCII characters",
+                    MAX_AGENT_NAME);
+    const Hold hold(batch->lock);
+    if (const int wrong = check_open(*batch))
+        return wrong;
+    try {
+        batch->agent = name;
+    } catch (const std::bad_alloc&) {
+        return fail(SKV_ERR_NO_MEMORY, "not enough memory for the agent's name");
+    }
+    return SKV_OK;
+}
+
 int skv_recording(const skv_batch* batch, int env, char* text, size_t size, size_t* length)
 {
     if (batch == nullptr)
@@ -187,7 +215,10 @@ int skv_recording(const skv_batch* batch, int env, char* text, size_t size, size
         return fail(SKV_ERR_ARGUMENT, "nowhere to put the recording");
     std::string script;
     try {
-        script = batch->games->recording(env);
+        // A recording as the game's own, so that every reader (the viewer, a leaderboard)
+        // takes it as one, and says which program flew it.
+        script = std::string(RECORDING_HEADER_START) + VERSION + RECORDING_HEADER_END + '\n'
+                 + RECORDING_AGENT + batch->agent + '\n' + batch->games->recording(env);
     } catch (const std::bad_alloc&) {
         return fail(SKV_ERR_NO_MEMORY, "not enough memory for the recording");
     }

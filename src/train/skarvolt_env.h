@@ -57,7 +57,12 @@ SKV_API int skv_reset(skv_batch* batch, const int64_t* seeds, float* obs);
 SKV_API int skv_step(skv_batch* batch, const uint8_t* actions, float* obs, float* rewards,
              uint8_t* terminated, uint8_t* truncated);
 
-/* The simulator script of game env's episode so far, NUL-terminated in text (size bytes);
+/* Names the program that flies the batch's games in their recordings ("# agent: NAME"):
+ * 1 to 64 printable ASCII characters. The default is "skarvolt library". */
+SKV_API int skv_set_agent(skv_batch* batch, const char* name);
+
+/* The recording of game env's episode so far, NUL-terminated in text (size bytes): the
+ * header of a recording, the agent's comment, then the simulator script of the episode;
  * *length is its length without the NUL, so a call with size 0 asks how much is needed. */
 SKV_API int skv_recording(const skv_batch* batch, int env, char* text, size_t size, size_t* length);
 /* The seed of game env's episode, its score so far and the best score of its episodes. */

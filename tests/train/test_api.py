@@ -12,7 +12,7 @@ import numpy as np
 
 import skarvolt
 from skarvolt.spaces import HAVE_GYMNASIUM
-from support import Case, replay
+from support import Case, recording_header, replay
 
 
 def trajectory(env, seed, actions):
@@ -70,7 +70,7 @@ class Seeding(Case):
         self.assertFalse(terminated.any() or truncated.any())
         for i in range(3):
             seed = env.episode_seed(i)
-            self.assertEqual(env.recording(i), f"seed {seed}\npress\n")
+            self.assertEqual(env.recording(i), f"{recording_header()}seed {seed}\npress\n")
             fresh = self.make(skarvolt.Env)
             np.testing.assert_array_equal(fresh.reset(seed=seed)[0], obs[i])
 
@@ -264,6 +264,9 @@ class BadInput(Case):
             (lambda: _lib.skv_episode(h, 2, None, None, None), "game 2"),
             (lambda: _lib.skv_render(h, 0, 0, 10, batch.obs.ctypes.data), "cannot be drawn"),
             (lambda: _lib.skv_render(h, 0, 10, 10, None), "nowhere to put the picture"),
+            (lambda: _lib.skv_set_agent(h, b""), "1 to 64 printable"),
+            (lambda: _lib.skv_set_agent(h, b"a\nseed 1"), "1 to 64 printable"),
+            (lambda: _lib.skv_set_agent(h, b"x" * 65), "1 to 64 printable"),
         ]
         for call, words in calls:
             with self.subTest(words=words):
