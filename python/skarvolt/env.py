@@ -57,7 +57,10 @@ def _check_options(render_mode, frame_skip, max_episode_ticks, repeat_action_pro
     if not 0.0 <= float(repeat_action_probability) <= 1.0:
         raise ValueError(f"repeat_action_probability {repeat_action_probability} is outside [0, 1]")
     # Checked here, not at the first picture: a size that cannot be drawn is known now.
-    size = tuple(render_size) if isinstance(render_size, (tuple, list)) else ()
+    try:
+        size = tuple(render_size)
+    except TypeError:
+        size = ()
     if len(size) != 2 or not all(isinstance(n, (int, np.integer)) and not isinstance(n, bool)
                                  for n in size):
         raise TypeError(f"render_size must be (width, height) in whole pixels, not {render_size!r}")
