@@ -12,7 +12,6 @@
 #include <system_error>
 
 #include "app/script.h"
-#include "app/shell.h"
 #include "game/state.h"
 #include "train/batch.h"
 #include "train/render.h"
@@ -78,11 +77,6 @@ int skv_obs_size(void)
     return OBS_SIZE;
 }
 
-int skv_can_render(void)
-{
-    return can_render() ? 1 : 0;
-}
-
 int skv_window_width(void)
 {
     return WINDOW_WIDTH;
@@ -96,6 +90,11 @@ int skv_window_height(void)
 int skv_tick_ms(void)
 {
     return static_cast<int>(TICK_MS);
+}
+
+int skv_can_render(void)
+{
+    return can_render() ? 1 : 0;
 }
 
 int skv_create(int num_envs, int num_threads, int frame_skip, int64_t max_episode_ticks,

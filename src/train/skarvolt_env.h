@@ -29,13 +29,14 @@ typedef struct skv_batch skv_batch;
 
 /* Floats in one game's observation. */
 SKV_API int skv_obs_size(void);
-/* 1 when skv_render can draw. */
-SKV_API int skv_can_render(void);
-/* The game's window, in pixels: its pictures' size unless asked otherwise. */
+/* The game's window as it opens, in pixels: the pictures' size unless asked otherwise. */
 SKV_API int skv_window_width(void);
 SKV_API int skv_window_height(void);
-/* The length of a tick, in milliseconds: the game runs 1000 / skv_tick_ms() ticks a second. */
+/* Milliseconds of one tick at the full pace: a step of frame_skip ticks is that many times
+ * this long in the game's time. */
 SKV_API int skv_tick_ms(void);
+/* 1 when skv_render can draw. */
+SKV_API int skv_can_render(void);
 
 /* num_threads 0: one per core, else at most 256. max_episode_ticks 0: no limit. record:
  * keep each episode's actions for skv_recording. */
