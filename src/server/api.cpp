@@ -9,7 +9,10 @@
 #include <map>
 #include <mutex>
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <locale.h>
 #include <nlohmann/json.hpp>
 #include <openssl/hmac.h>
@@ -336,6 +339,8 @@ Api::Api(Store& store, ApiOptions options) : impl_(std::make_unique<Impl>(store,
     httplib::Server& http = api.http;
     http.new_task_queue = [] { return new httplib::ThreadPool(THREADS); };
     http.set_keep_alive_max_count(KEEP_ALIVE_REQUESTS);
+    // An answer goes out at once, not after the client's acknowledgement of the last one.
+    http.set_tcp_nodelay(true);
     http.set_payload_max_length(MAX_BODY_BYTES);
     // Nothing the server sends is ever taken for a page: a name or a recording is text.
     http.set_default_headers({{"X-Content-Type-Options", "nosniff"}});
@@ -387,11 +392,38 @@ Api::Api(Store& store, ApiOptions options) : impl_(std::make_unique<Impl>(store,
 
 Api::~Api() = default;
 
+namespace {
+
+// The HTTP library listens with room for 5 connections that wait to be accepted: when
+// dozens of clients connect at once, the rest are dropped and each tries again only a
+// second later. The socket is given the system's full queue instead.
+void widen_listen_queue(int port)
+{
+    for (int fd = 0; fd < 1024; ++fd) {
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        sockaddr_storage address{};
+        socklen_t address_size = sizeof address;
+        if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || !listening
+            || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &address_size) != 0)
+            continue;
+        const int bound = address.ss_family == AF_INET6
+            ? ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port)
+            : ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+        if (bound == port)
+            ::listen(fd, SOMAXCONN);
+    }
+}
+
+} // namespace
+
 int Api::bind(const std::string& host, int port)
 {
-    if (port == 0)
-        return impl_->http.bind_to_any_port(host);
-    return impl_->http.bind_to_port(host, port) ? port : -1;
+    const int bound = port == 0 ? impl_->http.bind_to_any_port(host)
+                                : (impl_->http.bind_to_port(host, port) ? port : -1);
+    if (bound > 0)
+        widen_listen_queue(bound);
+    return bound;
 }
 
 void Api::serve()

@@ -1,6 +1,8 @@
 // skarvolt-server: a leaderboard that flies every run submitted to it and ranks only what
 // it flew itself.
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -217,13 +219,22 @@ int main(int argc, char** argv)
                     v6 ? "[" : "", options.host.c_str(), v6 ? "]" : "", port,
                     store.describe().c_str());
         std::fflush(stdout);
-        std::thread stopper([&api, quit] {
+        // A signal that comes before the server has begun to answer stops it as soon
+        // as it has.
+        std::atomic<bool> served = false;
+        std::thread stopper([&api, &served, quit] {
             int signal_number = 0;
             sigwait(&quit, &signal_number);
-            api.stop();
+            while (!served) {
+                api.stop();
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
         });
-        stopper.detach();
         api.serve();
+        served = true;
+        // Had it stopped by itself, the stopper still waits for its signal.
+        pthread_kill(stopper.native_handle(), SIGTERM);
+        stopper.join();
     } catch (const StoreError& failure) {
         std::fprintf(stderr, "skarvolt-server: %s\n", failure.what());
         return EXIT_FAILED;

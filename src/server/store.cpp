@@ -177,16 +177,16 @@ Submission Store::submit(const std::string& name, const std::optional<std::strin
                 submission.result = Submitted::WRONG_SEED;
                 return false;
             }
+            attempt_free = !rows[0][2];
+            if (!attempt_free && run_id(db, name, last.digest) != number(rows[0][2])) {
+                submission.result = Submitted::ATTEMPT_USED;
+                return false;
+            }
             // Whole milliseconds on both sides: a run that took its full time is never
             // refused for the part of a millisecond the clock did not count.
             const double elapsed_ms = static_cast<double>(now_ms - number(rows[0][1]));
             if (elapsed_ms + 1 < std::floor(last.flight_us / 1000)) {
                 submission.result = Submitted::TOO_FAST;
-                return false;
-            }
-            attempt_free = !rows[0][2];
-            if (!attempt_free && run_id(db, name, last.digest) != number(rows[0][2])) {
-                submission.result = Submitted::ATTEMPT_USED;
                 return false;
             }
             timed = true;
