@@ -60,7 +60,7 @@ public:
                 : sqlite3_bind_text(statement, index, p.text.data(),
                                     static_cast<int>(p.text.size()), SQLITE_TRANSIENT);
             if (bound != SQLITE_OK)
-                fail(sql);
+                fail();
         }
         SqlRows rows;
         for (;;) {
@@ -69,7 +69,7 @@ public:
                 break;
             if (step != SQLITE_ROW) {
                 sqlite3_reset(statement);
-                fail(sql);
+                fail();
             }
             SqlRow row;
             const int columns = sqlite3_column_count(statement);
@@ -91,7 +91,7 @@ public:
     void exec(const char* sql)
     {
         if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-            fail(sql);
+            fail();
     }
 
 private:
@@ -103,14 +103,14 @@ private:
         sqlite3_stmt* statement = nullptr;
         if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr)
             != SQLITE_OK)
-            fail(sql);
+            fail();
         statements_.emplace(sql, statement);
         return statement;
     }
 
-    [[noreturn]] void fail(const char* sql)
+    [[noreturn]] void fail()
     {
-        throw StoreError(std::string(sqlite3_errmsg(db_)) + " (in: " + sql + ")");
+        throw StoreError(sqlite3_errmsg(db_));
     }
 
     sqlite3* db_ = nullptr;
@@ -122,11 +122,21 @@ public:
     explicit SqliteDatabase(const std::string& path) : path_(path)
     {
         writer_connection_ = std::make_unique<SqliteConnection>(path, true);
-        // Nothing answered is lost when the server is killed, nor when the machine stops:
-        // every commit reaches the disk before the writer goes on.
-        writer_connection_->query("PRAGMA journal_mode = WAL");
-        writer_connection_->exec("PRAGMA synchronous = FULL");
-        writer_connection_->exec("PRAGMA foreign_keys = ON");
+        try {
+            // A database of another program's is left as it is.
+            const SqlRows foreign = writer_connection_->query(
+                "SELECT name FROM sqlite_master WHERE type = 'table'"
+                " AND name NOT IN ('secret', 'attempts', 'runs', 'bests')");
+            if (!foreign.empty())
+                throw StoreError("holds tables of another program's (" + foreign[0][0].value_or("")
+                                 + ")");
+            // Nothing answered is lost when the server is killed, nor when the machine
+            // stops: every commit reaches the disk before the writer goes on.
+            writer_connection_->query("PRAGMA journal_mode = WAL");
+            writer_connection_->exec("PRAGMA synchronous = FULL");
+        } catch (const StoreError& failure) {
+            throw StoreError(path + ": " + failure.what());
+        }
         writer_ = std::thread([this] { write_loop(); });
     }
 

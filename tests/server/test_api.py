@@ -309,6 +309,25 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(done.returncode, 1)
         self.assertIn("skarvolt-server.sqlite is not a regular file", done.stderr)
 
+    def test_a_file_of_another_program_is_left_alone(self):
+        cases = [(b"not a database at all, just text\n" * 200, "file is not a database"),
+                 (None, "holds tables of another program's (notes)")]
+        for content, reason in cases:
+            data = fresh_dir()
+            os.makedirs(data)
+            path = os.path.join(data, "skarvolt-server.sqlite")
+            if content is None:
+                import sqlite3
+                with sqlite3.connect(path) as other:
+                    other.execute("CREATE TABLE notes (text TEXT)")
+                content = open(path, "rb").read()
+            else:
+                open(path, "wb").write(content)
+            done = self.run_server("--data", data, "--listen", "127.0.0.1:0")
+            self.assertEqual(done.returncode, 1)
+            self.assertEqual(done.stderr, f"skarvolt-server: {path}: {reason}\n")
+            self.assertEqual(open(path, "rb").read(), content)
+
     def test_start_line_names_the_store(self):
         data = os.path.join(fresh_dir(), "a", "b")
         server = Server(store_args=["--data", data])
