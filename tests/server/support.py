@@ -44,9 +44,10 @@ def sim_crashes(text):
 class Server:
     """skarvolt-server on a free port of 127.0.0.1, stopped by stop() or kill()."""
 
-    def __init__(self, *args, store_args=()):
+    def __init__(self, *args, store_args=(), environment=None):
         self.args = list(args)
         self.store_args = list(store_args)
+        self.environment = environment
         self.start()
 
     def start(self):
@@ -55,7 +56,7 @@ class Server:
         self.errors = tempfile.TemporaryFile()
         self.process = subprocess.Popen(
             [SERVER, "--listen", "127.0.0.1:0", *self.store_args, *self.args],
-            stdout=subprocess.PIPE, stderr=self.errors)
+            stdout=subprocess.PIPE, stderr=self.errors, env=self.environment)
         self.first_line = self.process.stdout.readline().decode()
         if "listening on http://127.0.0.1:" not in self.first_line:
             self.process.kill()

@@ -3,6 +3,7 @@ temporary folder) or postgres (a cluster the test starts itself). The same suite
 both; what does not depend on the store runs with SQLite only."""
 
 import datetime
+import glob
 import os
 import re
 import subprocess
@@ -327,6 +328,29 @@ class CommandLine(unittest.TestCase):
             self.assertEqual(done.returncode, 1)
             self.assertEqual(done.stderr, f"skarvolt-server: {path}: {reason}\n")
             self.assertEqual(open(path, "rb").read(), content)
+
+    def test_the_store_is_made_in_the_home_of_the_password_database(self):
+        # The home comes from a password database of the test's own (nss_wrapper), never
+        # from $HOME, and never the real one.
+        found = glob.glob("/usr/lib/*/libnss_wrapper.so")
+        if not found:
+            self.skipTest("nss_wrapper is not installed (package libnss-wrapper)")
+        home = fresh_dir()
+        os.makedirs(home)
+        passwd, group = os.path.join(home, "passwd"), os.path.join(home, "group")
+        with open(passwd, "w") as entries:
+            entries.write(f"player:x:{os.getuid()}:{os.getgid()}::{home}:/bin/sh\n")
+        with open(group, "w") as entries:
+            entries.write(f"player:x:{os.getgid()}:\n")
+        environment = dict(os.environ, LD_PRELOAD=found[0], NSS_WRAPPER_PASSWD=passwd,
+                           NSS_WRAPPER_GROUP=group, HOME="/nonexistent")
+        server = Server(environment=environment)
+        try:
+            store = os.path.join(home, ".local/share/skarvolt-server/skarvolt-server.sqlite")
+            self.assertIn(f"keeping runs in the SQLite file {store}\n", server.first_line)
+            self.assertTrue(os.path.isfile(store))
+        finally:
+            server.stop()
 
     def test_start_line_names_the_store(self):
         data = os.path.join(fresh_dir(), "a", "b")
