@@ -17,6 +17,8 @@ namespace {
 constexpr char AGENT_COMMENT[] = "# agent: ";
 constexpr int FULL_PACE = 100;
 constexpr int SLOWEST_PACE = 50;
+// A frame over a crash draws as many random numbers as this many ticks.
+constexpr std::uint64_t BURST_WORK = BURST_RAYS;
 // The longest text of an agent's comment kept in a run's own recording.
 constexpr std::size_t AGENT_TEXT = 64;
 
@@ -195,7 +197,15 @@ Flight fly_recording(std::string_view text, std::uint64_t max_ticks)
     Manner manner;
     std::size_t next_comment = 0;
     std::optional<RunInFlight> run;
-    std::uint64_t ticks_flown = 0;
+    // Ticks flown, and a frame over a crash as the ticks whose draws its burst takes.
+    std::uint64_t work = 0;
+    const auto too_long = [&] {
+        flight.verdict = Verdict::TOO_LONG;
+        flight.reason = "more than " + std::to_string(max_ticks) + " ticks";
+        flight.runs.clear();
+        std::fclose(stream);
+        return flight;
+    };
 
     for (;;) {
         ScriptEvent event;
@@ -252,14 +262,9 @@ Flight fly_recording(std::string_view text, std::uint64_t max_ticks)
             break;
         case Event::TICK:
             for (std::uint64_t i = 0; i < event.number && (game.state & RUNNING); ++i) {
-                if (ticks_flown == max_ticks) {
-                    flight.verdict = Verdict::TOO_LONG;
-                    flight.reason = "more than " + std::to_string(max_ticks) + " ticks";
-                    flight.runs.clear();
-                    std::fclose(stream);
-                    return flight;
-                }
-                ++ticks_flown;
+                if (work == max_ticks)
+                    return too_long();
+                ++work;
                 const bool crashed = tick_timed(game, &clock, &tick_delay_ms).crashed;
                 ++run->ticks_unwritten;
                 run->run.flight_us += TICK_MS * 1000.0 * FULL_PACE / manner.speed;
@@ -278,6 +283,9 @@ Flight fly_recording(std::string_view text, std::uint64_t max_ticks)
             // A frame over a crash shows its burst, which draws from the game's sequence,
             // and lets the next run start.
             if (game.state & CRASHED) {
+                if (max_ticks - work < BURST_WORK)
+                    return too_long();
+                work += BURST_WORK;
                 take_burst_draws(game.random);
                 arm_after_crash(game);
             }

@@ -25,7 +25,7 @@ struct FlownRun {
 enum class Verdict {
     FLOWN,            // runs holds every run that counts (perhaps none)
     NOT_A_RECORDING,  // reason: "line N: why", as the reader says it
-    TOO_LONG,         // more ticks than max_ticks: refused before it is flown to the end
+    TOO_LONG,         // more work than max_ticks: refused before it is flown to the end
 };
 
 struct Flight {
@@ -34,7 +34,8 @@ struct Flight {
     std::vector<FlownRun> runs;
 };
 
-// Flies a recording held in memory. At most max_ticks ticks are flown in all.
+// Flies a recording held in memory. At most max_ticks ticks are flown in all, a frame over
+// a crash counting as the 360 ticks whose random draws its burst takes.
 Flight fly_recording(std::string_view text, std::uint64_t max_ticks);
 
 // The category a run is filed under: "agent", "assisted" or "standard".

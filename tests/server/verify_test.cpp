@@ -103,7 +103,13 @@ TEST(Verify, EntersOnlyRunsThatCrashed)
 TEST(Verify, StopsAtTheTickLimit)
 {
     EXPECT_EQ(fly_recording(recording(HELD), 44).verdict, Verdict::TOO_LONG);
-    EXPECT_EQ(fly_recording(recording(HELD), 45).verdict, Verdict::FLOWN);
+    EXPECT_EQ(fly_recording(recording(HELD), 45 + 360).verdict, Verdict::FLOWN);
+    // A frame over a crash draws as much as 360 ticks: a file of them is no cheap flight.
+    EXPECT_EQ(fly_recording(recording(HELD), 45 + 359).verdict, Verdict::TOO_LONG);
+    EXPECT_EQ(fly_recording(recording(HELD + "frame\nframe\n"), 45 + 3 * 360).verdict,
+              Verdict::FLOWN);
+    EXPECT_EQ(fly_recording(recording(HELD + "frame\nframe\n"), 45 + 3 * 360 - 1).verdict,
+              Verdict::TOO_LONG);
 }
 
 // Whether the reader takes a seed at the start of a later run.
