@@ -32,6 +32,9 @@ constexpr int THREADS = 128;
 constexpr int KEEP_ALIVE_REQUESTS = 1000;
 constexpr std::int64_t MINUTE_MS = 60'000;
 constexpr char JSON_TYPE[] = "application/json";
+// A player makes an attempt at every run's press but submits only some runs: attempts
+// from one address may come this many times as often as submissions.
+constexpr int ATTEMPTS_PER_SUBMISSION = 4;
 
 std::int64_t now_ms()
 {
@@ -201,10 +204,12 @@ struct Api::Impl {
     ApiOptions options;
     std::string secret;
     RateLimit limit;
+    RateLimit attempt_limit;
     httplib::Server http;
 
     Impl(Store& s, ApiOptions o)
-        : store(s), options(std::move(o)), secret(store.secret()), limit(options.max_per_minute)
+        : store(s), options(std::move(o)), secret(store.secret()), limit(options.max_per_minute),
+          attempt_limit(options.max_per_minute * ATTEMPTS_PER_SUBMISSION)
     {
     }
 
@@ -216,6 +221,11 @@ struct Api::Impl {
 
     void attempt(const httplib::Request& req, httplib::Response& res)
     {
+        const std::int64_t wait = attempt_limit.take(req.remote_addr, now_ms());
+        if (wait > 0) {
+            res.set_header("Retry-After", std::to_string(wait));
+            return refuse(res, 429, "too many attempts from this address");
+        }
         const json body = json::parse(req.body, nullptr, false);
         if (!body.is_object() || !body.contains("seed") || !body["seed"].is_number_integer()
             || (body["seed"].is_number_integer() && !body["seed"].is_number_unsigned()

@@ -20,6 +20,10 @@ std::int64_t number(const std::optional<std::string>& text)
     return text ? std::stoll(*text) : 0;
 }
 
+// Longer than the longest run a submission may hold takes at the slowest pace (10
+// million ticks of 24 ms: 67 hours).
+constexpr std::int64_t ATTEMPT_KEPT_MS = 4LL * 24 * 3600 * 1000;
+
 constexpr char RUN_COLUMNS[] = "r.id, r.seed, r.name, r.score, r.category, r.timed, r.when_ms";
 
 RunEntry entry_of(const SqlRow& row)
@@ -125,6 +129,7 @@ Store::Store(std::unique_ptr<SqlDatabase> database) : database_(std::move(databa
         db.query("CREATE TABLE IF NOT EXISTS secret (id INTEGER PRIMARY KEY, value TEXT NOT NULL)");
         db.query("CREATE TABLE IF NOT EXISTS attempts (id TEXT PRIMARY KEY, seed BIGINT NOT NULL,"
                  " started_ms BIGINT NOT NULL, run_id BIGINT)");
+        db.query("CREATE INDEX IF NOT EXISTS attempts_started ON attempts (started_ms)");
         db.query(runs.c_str());
         // Each name's best run on each board: the boards and the ranks read only these.
         db.query("CREATE TABLE IF NOT EXISTS bests (seed BIGINT NOT NULL, category TEXT NOT NULL,"
@@ -150,6 +155,9 @@ Attempt Store::new_attempt(std::uint64_t seed, std::int64_t now_ms)
 {
     Attempt attempt{random_hex(16), seed};
     database_->write([&](SqlConnection& db) {
+        // An attempt that timed nothing for longer than any run can last is forgotten.
+        db.query("DELETE FROM attempts WHERE started_ms < $1 AND run_id IS NULL",
+                 {now_ms - ATTEMPT_KEPT_MS});
         db.query("INSERT INTO attempts (id, seed, started_ms) VALUES ($1, $2, $3)",
                  {attempt.id, seed_key(seed), now_ms});
         return true;

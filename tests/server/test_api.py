@@ -277,8 +277,10 @@ class Limits(unittest.TestCase):
             self.assertEqual(statuses + [status], [201, 201, 201, 429])
             self.assertTrue(1 <= int(headers["Retry-After"]) <= 60)
             self.assertEqual(server.json("GET", "/api/boards/710")[1]["entries"], [])
-            # Reading is never limited.
+            # Reading is never limited; attempts may come four times as often.
             self.assertEqual(server.json("GET", "/api/boards/700")[0], 200)
+            statuses = [server.json("POST", "/api/attempts", '{"seed":1}')[0] for _ in range(13)]
+            self.assertEqual(statuses, [201] * 12 + [429])
         finally:
             server.stop()
 
