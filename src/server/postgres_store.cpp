@@ -75,8 +75,7 @@ public:
     PostgresDatabase(const std::string& uri, int connections) : uri_(uri), most_(connections)
     {
         // Connects once now, so that a wrong address is said at start-up.
-        give_back(std::make_unique<PostgresConnection>(uri_));
-        std::unique_ptr<PostgresConnection> first = take();
+        auto first = std::make_unique<PostgresConnection>(uri_);
         const SqlRows where = first->query(
             "SELECT current_database(), COALESCE(inet_server_addr()::text, 'a local socket')", {});
         description_ = "the PostgreSQL database " + where.at(0).at(0).value_or("?") + " on "
@@ -98,6 +97,11 @@ public:
     }
 
     const char* serial_key() const override { return "BIGSERIAL PRIMARY KEY"; }
+    // Servers started together would each make the tables, and all but one fail.
+    const char* schema_lock() const override
+    {
+        return "SELECT pg_advisory_xact_lock(hashtext('skarvolt-server schema'))";
+    }
     std::string describe() const override { return description_; }
 
 private:

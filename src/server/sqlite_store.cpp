@@ -187,6 +187,7 @@ public:
     }
 
     const char* serial_key() const override { return "INTEGER PRIMARY KEY"; }
+    const char* schema_lock() const override { return ""; }
     std::string describe() const override { return "the SQLite file " + path_; }
 
 private:

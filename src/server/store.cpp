@@ -126,6 +126,8 @@ Store::Store(std::unique_ptr<SqlDatabase> database) : database_(std::move(databa
                                " digest TEXT NOT NULL, recording TEXT NOT NULL,"
                                " UNIQUE (name, digest))";
     database_->write([&](SqlConnection& db) {
+        if (*database_->schema_lock() != '\0')
+            db.query(database_->schema_lock());
         db.query("CREATE TABLE IF NOT EXISTS secret (id INTEGER PRIMARY KEY, value TEXT NOT NULL)");
         db.query("CREATE TABLE IF NOT EXISTS attempts (id TEXT PRIMARY KEY, seed BIGINT NOT NULL,"
                  " started_ms BIGINT NOT NULL, run_id BIGINT)");

@@ -52,6 +52,9 @@ public:
     virtual void read(const std::function<void(SqlConnection&)>& work) = 0;
     // The column type of an id that the database counts up by itself.
     virtual const char* serial_key() const = 0;
+    // A statement that keeps other servers from making the tables at the same time, for
+    // the rest of the transaction; "" where only one server opens the database.
+    virtual const char* schema_lock() const = 0;
     // "SQLite file PATH", "PostgreSQL database NAME on HOST": for the start-up line.
     virtual std::string describe() const = 0;
 };

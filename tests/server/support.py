@@ -11,7 +11,6 @@ import signal
 import socket
 import subprocess
 import tempfile
-import time
 import unittest
 from urllib.parse import quote
 
@@ -44,19 +43,29 @@ def sim_crashes(text):
 class Server:
     """skarvolt-server on a free port of 127.0.0.1, stopped by stop() or kill()."""
 
-    def __init__(self, *args, store_args=(), environment=None):
+    def __init__(self, *args, store_args=(), environment=None, wait=True):
         self.args = list(args)
         self.store_args = list(store_args)
         self.environment = environment
-        self.start()
+        self.launch()
+        if wait:
+            self.wait_ready()
 
     def start(self):
+        self.launch()
+        self.wait_ready()
+
+    def launch(self):
+        self.connection = None
         # What it says on standard error goes to a file, which never fills up as a pipe
         # would, and is shown by the test that fails.
         self.errors = tempfile.TemporaryFile()
         self.process = subprocess.Popen(
             [SERVER, "--listen", "127.0.0.1:0", *self.store_args, *self.args],
             stdout=subprocess.PIPE, stderr=self.errors, env=self.environment)
+
+    def wait_ready(self):
+        """Reads the start-up line, which names the port."""
         self.first_line = self.process.stdout.readline().decode()
         if "listening on http://127.0.0.1:" not in self.first_line:
             self.process.kill()
@@ -170,12 +179,3 @@ class Scratch:
 
     def stop(self):
         shutil.rmtree(self.dir, ignore_errors=True)
-
-
-def wait_until(condition, seconds):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        if condition():
-            return True
-        time.sleep(0.05)
-    return condition()

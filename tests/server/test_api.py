@@ -261,6 +261,36 @@ class Api(unittest.TestCase):
                          list(zip([600, 601], sim_crashes(session)[:2])))
 
 
+@unittest.skipIf(STORE != "postgres", "several servers share a PostgreSQL database")
+class SharedDatabase(unittest.TestCase):
+    def test_servers_on_one_database_answer_alike(self):
+        uri = postgres.new_database()
+        # Started together: each makes the tables if they are not there.
+        servers = [Server("--max-per-minute", "0", store_args=["--database", uri], wait=False)
+                   for _ in range(3)]
+        try:
+            for s in servers:
+                s.wait_ready()
+            a, b, c = servers
+            attempt = a.json("POST", "/api/attempts", '{"seed":800}')[1]["attempt"]
+            time.sleep(45 * 0.012 + 0.1)
+            status, body = b.submit(recording(held(800)), name="ann", attempt=attempt)
+            self.assertEqual(status, 201, body)
+            self.assertTrue(body["runs"][0]["timed"])
+            # The attempt is spent on every server.
+            status, _ = c.submit(recording(released(800)), name="ann", attempt=attempt)
+            self.assertEqual(status, 409)
+            c.submit(recording(released(800)), name="bob")
+            boards = [s.json("GET", "/api/boards/800")[1] for s in servers]
+            self.assertEqual(boards[0], boards[1])
+            self.assertEqual(boards[0], boards[2])
+            self.assertEqual(len(boards[0]["entries"]), 2)
+            self.assertEqual(len({s.json("GET", "/api/daily")[1]["seed"] for s in servers}), 1)
+        finally:
+            for s in servers:
+                s.stop()
+
+
 def urlquote(text):
     from urllib.parse import quote
     return quote(text, safe="")
