@@ -227,10 +227,10 @@ struct Api::Impl {
             return refuse(res, 429, "too many attempts from this address");
         }
         const json body = json::parse(req.body, nullptr, false);
-        if (!body.is_object() || !body.contains("seed") || !body["seed"].is_number_integer()
-            || (body["seed"].is_number_integer() && !body["seed"].is_number_unsigned()
-                && body["seed"].get<std::int64_t>() < 0))
-            return refuse(res, 400, "the body is not {\"seed\": N} with N a whole number from 0");
+        // A whole number that is not negative reads as an unsigned one.
+        if (!body.is_object() || !body.contains("seed") || !body["seed"].is_number_unsigned())
+            return refuse(res, 400, "the body is not {\"seed\": N}, N a whole number from 0 to "
+                                    "18446744073709551615");
         const std::uint64_t seed = body["seed"].get<std::uint64_t>();
         const Attempt made = store.new_attempt(seed, now_ms());
         answer(res, 201, {{"attempt", made.id}, {"seed", made.seed}});
