@@ -262,6 +262,9 @@ struct Api::Impl {
             return refuse(res, 413, "the recording flies " + flight.reason);
         if (flight.runs.empty())
             return refuse(res, 400, "no run in the recording starts from its seed and crashes");
+        if (attempt && !flight.last_run_entered)
+            return refuse(res, 400, "the attempt is for the recording's last run, which does not "
+                                    "start from its seed");
 
         std::vector<NewRun> runs;
         for (const FlownRun& run : flight.runs)

@@ -271,6 +271,7 @@ Flight fly_recording(std::string_view text, std::uint64_t max_ticks)
                 if (crashed) {
                     put_pending_ticks(*run);
                     run->run.score = game.score;
+                    flight.last_run_entered = run->from_seed;
                     if (run->from_seed) {
                         run->run.recording = recording_of(*run, comments.agent.value_or(""));
                         flight.runs.push_back(std::move(run->run));

@@ -32,6 +32,7 @@ struct Flight {
     Verdict verdict = Verdict::FLOWN;
     std::string reason;
     std::vector<FlownRun> runs;
+    bool last_run_entered = false; // the last run that crashed is runs.back()
 };
 
 // Flies a recording held in memory. At most max_ticks ticks are flown in all, a frame over

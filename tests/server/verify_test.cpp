@@ -29,6 +29,7 @@ TEST(Verify, FliesTheRunAndWritesItAlone)
     EXPECT_EQ(run.score, 45u);
     EXPECT_DOUBLE_EQ(run.flight_us, 45 * 12000.0);
     EXPECT_STREQ(run_category(run), "standard");
+    EXPECT_TRUE(flight.last_run_entered);
     // Only the ticks that flew, and the frame that shows the crash.
     EXPECT_EQ(run.recording, recording("seed 1\npress\ntick 45\nframe\n"));
     // The run's own recording is judged the same, and written the same.
@@ -141,6 +142,8 @@ TEST(Verify, EntersEachRunThatStartsFromItsSeed)
     EXPECT_EQ(flight.runs[0].seed, 1u);
     EXPECT_EQ(flight.runs[1].seed, 2u);
     EXPECT_EQ(flight.runs[1].recording, recording("seed 2\npress\ntick 45\nframe\n"));
+    // The last run was not entered: an attempt made for it times no other.
+    EXPECT_FALSE(flight.last_run_entered);
 }
 
 } // namespace
