@@ -374,7 +374,11 @@ class CommandLine(unittest.TestCase):
             entries.write(f"player:x:{os.getuid()}:{os.getgid()}::{home}:/bin/sh\n")
         with open(group, "w") as entries:
             entries.write(f"player:x:{os.getgid()}:\n")
-        environment = dict(os.environ, LD_PRELOAD=found[0], NSS_WRAPPER_PASSWD=passwd,
+        # A sanitized build's run-time library must come first.
+        linked = subprocess.run(["ldd", SERVER], capture_output=True, text=True).stdout
+        sanitizer = [w for w in linked.split() if "/libasan" in w]
+        environment = dict(os.environ, LD_PRELOAD=" ".join(sanitizer + found[:1]),
+                           NSS_WRAPPER_PASSWD=passwd,
                            NSS_WRAPPER_GROUP=group, HOME="/nonexistent")
         server = Server(environment=environment)
         try:
