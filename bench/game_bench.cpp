@@ -2,20 +2,21 @@
 
 #include <benchmark/benchmark.h>
 
-#include "app/shell.h"
+#include "render/scene.h"
+#include "session/session.h"
 #include "game/run.h"
 #include "game/state.h"
 #include "sim/replay.h"
 
 namespace {
 
-SimGame sim;
+Session sim;
 
 // A new held run, as a press after the crash frame starts it.
 void new_run()
 {
     arm_after_crash(sim.game);
-    sim_press(sim);
+    session_press(sim);
 }
 
 // A run some ticks in, so that the trail and the tunnel are full of flight.
@@ -24,15 +25,15 @@ void fly(int ticks)
     start_replay(sim, 1);
     new_run();
     thrust_off(sim.game);
-    for (int i = 0; i < ticks && sim_fire_tick(sim); ++i) {
-    }
+    for (int i = 0; i < ticks && (sim.game.state & RUNNING); ++i)
+        session_fire_tick(sim);
 }
 
 void BM_tick(benchmark::State& state)
 {
     fly(0);
     for (auto _ : state) {
-        sim_fire_tick(sim);
+        session_fire_tick(sim);
         // A held or dropped run crashes after 45 ticks; the next one starts off the clock.
         if (!(sim.game.state & RUNNING)) {
             state.PauseTiming();
@@ -50,7 +51,7 @@ void BM_frame_running(benchmark::State& state)
     if (sim.game.state != RUNNING)
         state.SkipWithError("the run crashed before its frames");
     for (auto _ : state)
-        draw_frame(sim.game);
+        draw_frame(sim.game, session_burst(sim), WINDOW_WIDTH, WINDOW_HEIGHT);
     benchmark::DoNotOptimize(sim);
 }
 BENCHMARK(BM_frame_running);
@@ -61,8 +62,10 @@ void BM_frame_crashed(benchmark::State& state)
     fly(100);
     if (!(sim.game.state & CRASHED))
         state.SkipWithError("the run did not crash");
-    for (auto _ : state)
-        draw_frame(sim.game);
+    for (auto _ : state) {
+        session_frame(sim);
+        draw_frame(sim.game, session_burst(sim), WINDOW_WIDTH, WINDOW_HEIGHT);
+    }
     benchmark::DoNotOptimize(sim);
 }
 BENCHMARK(BM_frame_crashed);

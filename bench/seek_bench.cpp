@@ -9,9 +9,9 @@
 
 namespace {
 
-Session long_session()
+RecordedSession long_session()
 {
-    Session session;
+    RecordedSession session;
     load_session(LONG_SCRIPT, &session);
     for (int run = 0; run < 200; ++run) {
         session.events.push_back({Event::PRESS, 1});
@@ -23,14 +23,14 @@ Session long_session()
 
 void BM_SeekToTheEndFromTheStart(benchmark::State& state)
 {
-    const Session session = long_session();
+    const RecordedSession session = long_session();
     Player player;
     for (auto _ : state) {
         state.PauseTiming();
         player_start(player, session);
         state.ResumeTiming();
         player_seek(player, 1 << 30);
-        benchmark::DoNotOptimize(player.head.game.score);
+        benchmark::DoNotOptimize(player.head.session.game.score);
     }
     state.counters["steps"] = static_cast<double>(player.head.step);
 }
@@ -38,7 +38,7 @@ BENCHMARK(BM_SeekToTheEndFromTheStart)->Unit(benchmark::kMillisecond);
 
 void BM_SeekAnywhereWithCopiesKept(benchmark::State& state)
 {
-    const Session session = long_session();
+    const RecordedSession session = long_session();
     Player player;
     player_start(player, session);
     player_seek(player, 1 << 30);
@@ -48,7 +48,7 @@ void BM_SeekAnywhereWithCopiesKept(benchmark::State& state)
         // Steps spread over the session, each just short of the next kept copy.
         target = (target + 7 * SNAPSHOT_STEPS + SNAPSHOT_STEPS - 1) % last;
         player_seek(player, target);
-        benchmark::DoNotOptimize(player.head.game.score);
+        benchmark::DoNotOptimize(player.head.session.game.score);
     }
 }
 BENCHMARK(BM_SeekAnywhereWithCopiesKept)->Unit(benchmark::kMicrosecond);

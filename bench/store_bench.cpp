@@ -25,9 +25,8 @@ struct ScratchFile {
         if (!mkdtemp(pattern.data()))
             std::abort();
         dir = pattern;
-        std::snprintf(game.score_path, sizeof game.score_path, "%s/%s", dir.c_str(),
-                      SCORE_FILE_NAME);
-        std::FILE* file = std::fopen(game.score_path, "w");
+        use_score_path((dir + "/" + SCORE_FILE_NAME).c_str());
+        std::FILE* file = std::fopen(score_file_path(), "w");
         if (!file || std::fputs("0\n", file) < 0 || std::fclose(file) != 0)
             std::abort();
     }

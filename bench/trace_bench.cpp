@@ -1,7 +1,7 @@
 // The simulator's trace writer against printf, side by side in one run: the replay of the
 // long bot-flown script in this process, and the formatting of one tick's line. The printf
 // writer is the one the simulator used before; it stays here as the control. The goals:
-// BM_replay_long<write_tick> at least 1.6 times as fast as <write_tick_printf>, and
+// BM_replay_long<write_tick> at least twice as fast as <write_tick_printf>, and
 // BM_tick_line<format_tick> at least twice as fast as <format_tick_printf>.
 #include <cstdio>
 #include <cstdlib>
@@ -46,7 +46,7 @@ bool replay_long(std::FILE* out, TickWriter write)
     std::FILE* script = std::fopen(LONG_SCRIPT, "r");
     if (script == nullptr)
         return false;
-    static SimGame sim;
+    static Session sim;
     start_replay(sim, std::strtoull(LONG_SCRIPT_SEED, nullptr, 10));
     const int status = replay(sim, script, LONG_SCRIPT, out, {.write_tick = write});
     std::fclose(script);

@@ -9,9 +9,6 @@ namespace {
 
 constexpr unsigned char KEY_ESCAPE = 27;
 
-constexpr char TOGGLE[] = "--toggle";
-constexpr char KEYS[] = "--keys";
-constexpr char SPEED[] = "--speed";
 
 // What each input gives, by the way the button is played. A key is the button only with
 // --keys; a key's own repeats never are, or a key held through a crash would start the
@@ -31,29 +28,6 @@ constexpr Row ROWS[] = {
     {Input::KEY_UP, Thrust::OFF, Thrust::NONE, true},
     {Input::KEY_REPEAT, Thrust::NONE, Thrust::NONE, true},
 };
-
-// A percentage from SLOWEST_SPEED to FULL_SPEED written in plain digits.
-bool parse_speed(const char* text, int* percent)
-{
-    int value = 0;
-    if (*text == '\0')
-        return false;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9' || value > FULL_SPEED)
-            return false;
-        value = value * 10 + (*p - '0');
-    }
-    if (value < SLOWEST_SPEED || value > FULL_SPEED)
-        return false;
-    *percent = value;
-    return true;
-}
-
-bool bad_speed(const char* what)
-{
-    std::fprintf(stderr, "skarvolt: %s %s\n", SPEED, what);
-    return false;
-}
 
 // (a * b) / c rounded towards minus infinity (round_up: towards plus infinity), for the
 // clock's differences, which may be negative when a time before the origin is asked for.
@@ -97,36 +71,15 @@ bool is_quit_key(unsigned char key)
 bool take_control_options(int* argc, char** argv, Controls* controls)
 {
     *controls = Controls{};
-    bool speed_given = false;
-    int kept = 1;
-    for (int i = 1; i < *argc; ++i) {
-        const char* arg = argv[i];
-        const char* speed = nullptr;
-        if (std::strcmp(arg, TOGGLE) == 0) {
-            controls->toggle = true;
-            continue;
-        }
-        if (std::strcmp(arg, KEYS) == 0) {
-            controls->keys = true;
-            continue;
-        }
-        const OptionValue match = match_option_value(*argc, argv, &i, SPEED, &speed);
-        if (match == OptionValue::NOT_IT) {
-            argv[kept++] = argv[i];
-            continue;
-        }
-        if (match == OptionValue::MISSING)
-            return bad_speed("needs a percentage from 50 to 100");
-        if (speed_given)
-            return bad_speed("given twice");
-        if (!parse_speed(speed, &controls->speed))
-            return bad_speed("takes a whole percentage from 50 to 100");
-        speed_given = true;
-    }
-    if (*argc > 0) {
-        argv[kept] = nullptr;
-        *argc = kept;
-    }
+    OptionGiven toggle, keys, speed;
+    if (!take_option("skarvolt", GAME_OPTIONS[OPTION_TOGGLE], argc, argv, &toggle)
+        || !take_option("skarvolt", GAME_OPTIONS[OPTION_KEYS], argc, argv, &keys)
+        || !take_option("skarvolt", GAME_OPTIONS[OPTION_SPEED], argc, argv, &speed))
+        return false;
+    controls->toggle = toggle.given;
+    controls->keys = keys.given;
+    if (speed.given)
+        controls->speed = static_cast<int>(speed.number);
     return true;
 }
 
@@ -136,7 +89,7 @@ void describe_controls(const Controls& controls, char* text, std::size_t size)
         return;
     char speed[16] = "";
     if (controls.speed != FULL_SPEED)
-        std::snprintf(speed, sizeof speed, " %s %d", SPEED, controls.speed);
+        std::snprintf(speed, sizeof speed, " %s %d", GAME_OPTIONS[OPTION_SPEED].name, controls.speed);
     std::snprintf(text, size, "%s%s%s", controls.toggle ? " --toggle" : "", speed,
                   controls.keys ? " --keys" : "");
     // Every option brings a blank before it; the first one's goes.
@@ -146,28 +99,23 @@ void describe_controls(const Controls& controls, char* text, std::size_t size)
 
 bool wants_help(int argc, char** argv)
 {
+    const Option& help = GAME_OPTIONS[OPTION_HELP];
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0)
+        if (std::strcmp(argv[i], help.alias) == 0 || std::strcmp(argv[i], help.name) == 0)
             return true;
     return false;
 }
 
 void print_usage()
 {
-    std::fputs(
-        "usage: skarvolt [--toggle] [--speed PERCENT] [--keys] [--record FILE] [GLUT options]\n"
-        "       skarvolt --play FILE [GLUT options]\n"
-        "  --toggle         each press of the button flips the thrust: climb, fall, climb...;\n"
-        "                   releases do nothing\n"
-        "  --speed PERCENT  the game's pace, 50 to 100 (default 100); a run scores as ever\n"
-        "  --keys           every key but q, Q and Esc is the button too\n"
-        "  --record FILE    record the session, to watch with --play or replay with skarvolt-sim\n"
-        "  --play FILE      watch a recorded session: Space pause, . step, Left/Right 5 s,\n"
-        "                   Up/Down (+/-) speed, Page Up/Down run, Home start\n"
-        "  -v, --version    print the version\n"
-        "  -h, --help       print this summary\n"
-        "Any mouse button is the button. q, Q or Esc quit.\n",
-        stdout);
+    std::fputs("usage: skarvolt [--toggle] [--speed PERCENT] [--keys] [--seed N] [--record FILE]\n"
+               "                [GLUT options]\n"
+               "       skarvolt --play FILE [GLUT options]\n",
+               stdout);
+    print_options(GAME_OPTIONS, GAME_OPTION_COUNT);
+    std::fputs("GLUT options: -display DISPLAY, -geometry WxH+X+Y, -iconic, -indirect, -direct,\n"
+               "-gldebug, -sync. Any mouse button is the button. q, Q or Esc quit.\n",
+               stdout);
 }
 
 Micros game_time(const PacedClock& clock, Micros real)

@@ -9,10 +9,8 @@
 
 #include <cstddef>
 
+#include "game/pace.h"
 #include "game/state.h"
-
-inline constexpr int SLOWEST_SPEED = 50; // percent of the full pace
-inline constexpr int FULL_SPEED = 100;
 
 // Exit status of an option of these that cannot be followed.
 inline constexpr int EXIT_BAD_OPTION = 2;

@@ -10,34 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/controls.h"
-#include "app/shell.h"
-#include "game/best.h"
-#include "game/random.h"
 #include "game/run.h"
-#include "render/scene.h"
+#include "session/session.h"
 
 namespace {
-
-// The pace the options' comment names ("--toggle --speed 70"); the full one when it names
-// none that the game could have been played at.
-int recorded_speed(const char* options)
-{
-    char text[RECORDING_OPTIONS_TEXT];
-    std::snprintf(text, sizeof text, "%s", options);
-    bool speed_follows = false;
-    for (char* word = std::strtok(text, " \t"); word != nullptr;
-         word = std::strtok(nullptr, " \t")) {
-        if (speed_follows) {
-            char* end = nullptr;
-            const long percent = std::strtol(word, &end, 10);
-            if (*end == '\0' && percent >= SLOWEST_SPEED && percent <= FULL_SPEED)
-                return static_cast<int>(percent);
-        }
-        speed_follows = std::strcmp(word, "--speed") == 0;
-    }
-    return FULL_SPEED;
-}
 
 bool cannot_read(const char* path, const char* why)
 {
@@ -47,50 +23,14 @@ bool cannot_read(const char* path, const char* why)
     return false;
 }
 
-void fire_tick(Playhead& head)
-{
-    // As the simulator flies it: the clock moves on by the delay the tick was armed with,
-    // so every tick comes exactly on time. The best is this session's own: the viewer
-    // stores nothing.
-    if (tick_timed(head.game, &head.clock, &head.tick_delay_ms).crashed) {
-        head.game.high_score = merge_best(head.game.score, head.game.high_score).best;
-        head.burst_shown = false;
-    }
-}
-
 // Plays an event that takes no time.
 void apply(Player& player, const ScriptEvent& event)
 {
     Playhead& head = player.head;
-    switch (event.event) {
-    case Event::PRESS:
-        if (thrust_on_timed(head.game, head.clock, &head.tick_delay_ms)) {
-            ++head.run;
-            if (player.run_starts.empty() || player.run_starts.back() < head.step)
-                player.run_starts.push_back(head.step);
-        }
-        break;
-    case Event::RELEASE:
-        thrust_off(head.game);
-        break;
-    case Event::FRAME:
-        // The frame drew the crash's burst from the sequence as it stood, and took its
-        // draws; the first one lets the next run start.
-        if (head.game.state & CRASHED) {
-            head.burst = head.game.random;
-            head.burst_shown = true;
-            take_burst_draws(head.game.random);
-            arm_after_crash(head.game);
-        }
-        break;
-    case Event::SEED:
-        random_seed(&head.game.random, static_cast<std::uint32_t>(event.number));
-        break;
-    case Event::BEST:
-        head.game.high_score = static_cast<std::uint32_t>(event.number);
-        break;
-    case Event::TICK:
-        break;
+    if (session_apply(head.session, event).started) {
+        ++head.run;
+        if (player.run_starts.empty() || player.run_starts.back() < head.step)
+            player.run_starts.push_back(head.step);
     }
 }
 
@@ -102,14 +42,15 @@ void settle(Player& player)
     const std::vector<ScriptEvent>& events = player.session->events;
     for (; head.next < events.size(); ++head.next, head.begun = false) {
         const ScriptEvent& event = events[head.next];
-        const bool starts_run = event.event == Event::PRESS && (head.game.state & ARMED);
+        const Game& game = head.session.game;
+        const bool starts_run = event.event == Event::PRESS && (game.state & ARMED);
         if (event.event == Event::TICK || starts_run) {
             if (!head.begun) {
                 head.begun = true;
                 head.left = starts_run ? HOLD_STEPS : event.number;
             }
             // Ticks after a crash pass with nothing to do, as in the game.
-            const bool flies = starts_run || (head.game.state & RUNNING);
+            const bool flies = starts_run || (game.state & RUNNING);
             if (head.left > 0 && flies)
                 return;
             if (event.event == Event::TICK)
@@ -131,7 +72,7 @@ void keep_snapshot(Player& player)
 
 } // namespace
 
-bool load_session(const char* path, Session* session)
+bool load_session(const char* path, RecordedSession* session)
 {
     // A FIFO or a device is never waited on: only a regular file is a recording.
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -148,28 +89,36 @@ bool load_session(const char* path, Session* session)
         return cannot_read(path, std::strerror(errno));
     }
     ScriptReader reader{.file = file, .recording = true};
-    *session = Session{};
+    *session = RecordedSession{};
+    // Flown as it is read, so that an event that cannot stand where it does is refused by
+    // its line.
+    Session flown;
+    start_game(flown.game);
     ScriptEvent event;
     ScriptRead read;
-    while ((read = read_event(reader, &event)) == ScriptRead::EVENT)
+    while ((read = read_event(reader, &event)) == ScriptRead::EVENT) {
+        const char* refused = session_apply(flown, event).refused;
+        if (refused != nullptr) {
+            std::fclose(file);
+            std::snprintf(reader.reason, sizeof reader.reason, "%s", refused);
+            report_bad_line("skarvolt", path, reader);
+            return false;
+        }
         session->events.push_back(event);
+    }
     std::fclose(file);
     if (read == ScriptRead::BAD) {
         report_bad_line("skarvolt", path, reader);
         return false;
     }
-    session->speed = recorded_speed(reader.options);
     return true;
 }
 
-void player_start(Player& player, const Session& session)
+void player_start(Player& player, const RecordedSession& session)
 {
     player = Player{};
     player.session = &session;
-    Playhead& head = player.head;
-    head.game.win_width = WINDOW_WIDTH;
-    head.game.win_height = WINDOW_HEIGHT;
-    start_game(head.game);
+    start_game(player.head.session.game);
     settle(player);
     keep_snapshot(player);
 }
@@ -181,7 +130,7 @@ bool player_step(Player& player)
     if (head.next >= events.size())
         return false;
     if (events[head.next].event == Event::TICK)
-        fire_tick(head);
+        session_apply(head.session, {Event::TICK, 1});
     --head.left;
     ++head.step;
     settle(player);
@@ -222,14 +171,6 @@ void player_previous_run(Player& player)
     const std::int64_t now = player.head.step;
     const auto at = std::lower_bound(player.run_starts.begin(), player.run_starts.end(), now);
     player_seek(player, at == player.run_starts.begin() ? 0 : *(at - 1));
-}
-
-Game shown_game(const Playhead& head)
-{
-    Game shown = head.game;
-    if ((head.game.state & CRASHED) && head.burst_shown)
-        shown.random = head.burst;
-    return shown;
 }
 
 void viewer_title(const char* name, const Playhead& head, bool paused, bool ended, int rate,

@@ -10,8 +10,9 @@
 //
 // A recorded frame over a crash drew its burst from the game's random sequence, and the
 // session after it counts on those draws; so the frames the recording holds take them
-// here, and every picture the viewer draws for itself draws from a copy. However often
-// the window is redrawn, the session flies on exactly as it was played.
+// here, and every picture the viewer draws for itself reads the burst the last one took
+// (session_burst). However often the window is redrawn, the session flies on exactly as
+// it was played.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +21,7 @@
 
 #include "app/script.h"
 #include "game/state.h"
+#include "session/session.h"
 
 // About a second, at the game's pace.
 inline constexpr std::int64_t HOLD_STEPS = 84;
@@ -34,25 +36,20 @@ inline constexpr int FASTEST_RATE = 64;
 // What Right and Left jump: 5 seconds of play.
 inline constexpr std::int64_t JUMP_STEPS = 5000 / TICK_MS;
 
-// A recording read whole, and the pace it was played at (its --speed, from its options).
-struct Session {
+// A recording read whole.
+struct RecordedSession {
     std::vector<ScriptEvent> events;
-    int speed = 100; // percent
 };
 
-// Reads the recording at path. False, after one line on standard error naming the file
-// (and the line, for a line that is no recording's), when it cannot be read or is no
-// recording.
-bool load_session(const char* path, Session* session);
+// Reads the recording at path, and flies it once to make sure that it can be played (a
+// "seed" in the middle of a run cannot). False, after one line on standard error naming
+// the file (and the line, for a line that is no recording's), when it cannot be read or
+// is no recording.
+bool load_session(const char* path, RecordedSession* session);
 
-// Where the session stands: the game as it was after `step` steps.
+// Where the session stands: the session as it was after `step` steps.
 struct Playhead {
-    Game game;
-    Micros clock = 0;             // the run's clock: moved on by each tick, as it was due
-    unsigned tick_delay_ms = 0;   // what the next tick waits
-    RandomState burst{};          // the sequence as the last recorded frame over this crash
-                                  // took it: what its burst was drawn from
-    bool burst_shown = false;     // a recorded frame has shown this crash's burst
+    Session session;              // the game, its clock, its best, its pace and its burst
     std::size_t next = 0;         // the event to come
     bool begun = false;           // the steps of that event (ticks, or the pause before a
     std::uint64_t left = 0;       // run) have begun; how many are left
@@ -61,7 +58,7 @@ struct Playhead {
 };
 
 struct Player {
-    const Session* session = nullptr;
+    const RecordedSession* session = nullptr;
     Playhead head;
     std::vector<Playhead> snapshots;  // at every SNAPSHOT_STEPS steps, as far as flown
     std::vector<std::int64_t> run_starts; // the step at which each run started, as far as flown
@@ -69,7 +66,7 @@ struct Player {
 };
 
 // The session's start: the game as it opens, seeded as the recording says.
-void player_start(Player& player, const Session& session);
+void player_start(Player& player, const RecordedSession& session);
 
 // One step on. False, and nothing done, at the end of the session.
 bool player_step(Player& player);
@@ -83,10 +80,6 @@ void player_seek(Player& player, std::int64_t step);
 // stands at a run's start (the session's start before the first run).
 void player_next_run(Player& player);
 void player_previous_run(Player& player);
-
-// The game as the viewer draws it at the playhead, the random sequence its burst is
-// drawn from included: the copy that the frame showing it drew from.
-Game shown_game(const Playhead& head);
 
 // The title: the file's name, the run, and paused, ended or the speed (paused first: the
 // player paused it).

@@ -15,7 +15,8 @@
 
 #include "app/options.h"
 #include "app/script.h"
-#include "app/shell.h"
+#include "game/pace.h"
+#include "app/shell_session.h"
 #include "version.h"
 
 namespace {
@@ -87,6 +88,10 @@ const char* error_text(int error, char (&room)[24])
 // The options' comment line, without its line feed; "" for none. Kept apart from the
 // recording, which start_recording clears.
 char options_line[sizeof RECORDING_OPTIONS + RECORD_OPTIONS_SIZE] = "";
+
+// The pace the session is played at: the recording notes it after its seed when it is not
+// the full one, and where it changes. Kept apart from the recording, as the options are.
+int pace = FULL_SPEED;
 
 // Ends the recording after one line on standard error; only calls that are safe in a
 // signal handler.
@@ -187,10 +192,11 @@ void put_line(const char* text, bool with_number, std::uint32_t number)
 // recording a tick earlier.
 void put_ticks()
 {
-    const std::uint32_t ticks = game.score - rec.counted;
+    const std::uint32_t score = window_session().game.score;
+    const std::uint32_t ticks = score - rec.counted;
     if (ticks > 0)
         put_line(event_word(Event::TICK).word, true, ticks);
-    rec.counted = game.score;
+    rec.counted = score;
 }
 
 // An open that can neither hang on a FIFO nor become the terminal's.
@@ -201,33 +207,16 @@ constexpr int OPEN_FLAGS = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 bool take_file_option(int* argc, char** argv, const char* option, const char** path)
 {
     *path = nullptr;
-    int kept = 1;
-    for (int i = 1; i < *argc; ++i) {
-        const char* value = nullptr;
-        const OptionValue match = match_option_value(*argc, argv, &i, option, &value);
-        if (match == OptionValue::NOT_IT) {
-            argv[kept++] = argv[i];
+    for (const Option& row : GAME_OPTIONS) {
+        if (std::strcmp(row.name, option) != 0)
             continue;
-        }
-        if (match == OptionValue::MISSING) {
-            std::fprintf(stderr, "skarvolt: %s needs a file name\n", option);
+        OptionGiven given;
+        if (!take_option("skarvolt", row, argc, argv, &given))
             return false;
-        }
-        if (*path != nullptr) {
-            std::fprintf(stderr, "skarvolt: %s given twice\n", option);
-            return false;
-        }
-        if (*value == '\0') {
-            std::fprintf(stderr, "skarvolt: %s needs a file name\n", option);
-            return false;
-        }
-        *path = value;
+        *path = given.text;
+        return true;
     }
-    if (*argc > 0) {
-        argv[kept] = nullptr;
-        *argc = kept;
-    }
-    return true;
+    return false;
 }
 
 bool take_record_option(int* argc, char** argv, const char** path)
@@ -318,8 +307,31 @@ void record_seed(std::uint32_t seed)
     if (options_line[0] != '\0')
         put_line(options_line, false, 0);
     put_line(event_word(Event::SEED).word, true, seed);
+    if (pace != FULL_SPEED)
+        put_line(event_word(Event::SPEED).word, true, static_cast<std::uint32_t>(pace));
     rec.seeded = true;
     write_out();
+    let_quit_signals_in(held);
+}
+
+void record_seed_again(std::uint32_t seed)
+{
+    const Held held = hold_quit_signals();
+    put_ticks();
+    put_line(event_word(Event::SEED).word, true, seed);
+    let_quit_signals_in(held);
+}
+
+void record_speed(int percent)
+{
+    if (percent == pace)
+        return;
+    pace = percent;
+    if (rec.fd < 0 || !rec.seeded)
+        return;
+    const Held held = hold_quit_signals();
+    put_ticks();
+    put_line(event_word(Event::SPEED).word, true, static_cast<std::uint32_t>(percent));
     let_quit_signals_in(held);
 }
 
@@ -329,7 +341,7 @@ void record_input(Event event, void (*verb)())
     put_ticks();
     put_line(event_word(event).word, false, 0);
     verb();
-    rec.counted = game.score;
+    rec.counted = window_session().game.score;
     let_quit_signals_in(held);
 }
 

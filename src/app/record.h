@@ -41,6 +41,13 @@ void record_options(const char* options);
 // header and the options' comment if there is one.
 void record_seed(std::uint32_t seed);
 
+// A run that starts from the seed again (skarvolt --seed N): "seed N" before its press.
+void record_seed_again(std::uint32_t seed);
+
+// The pace the session is played at from now on, in percent: written as "speed N" after
+// the seed when it is not the full one, and where it changes later (the page's panel).
+void record_speed(int percent);
+
 // Records a press or release (Event::PRESS or Event::RELEASE) and then plays it through
 // the game's verb, so that the ticks it ends and the run it may start are counted on the
 // right side.

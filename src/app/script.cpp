@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/decimal.h"
+#include "game/pace.h"
 
 namespace {
 
@@ -183,11 +184,12 @@ bool parse_event(const char* line, ScriptEvent* event, bool* bad, char* reason, 
             }
             [[fallthrough]];
         case EventNumber::OPTIONAL:
-            if (has_count && !parse_count(count, &event->number)) {
+            if (has_count && (!parse_count(count, &event->number) || event->number < entry.least
+                              || event->number > entry.most)) {
                 escape_text(count, shown, sizeof shown);
-                std::snprintf(reason, size,
-                              "%s \"%s\" is not a whole number from 0 to 18446744073709551615",
-                              entry.noun, shown);
+                std::snprintf(reason, size, "%s \"%s\" is not a whole number from %llu to %llu",
+                              entry.noun, shown, static_cast<unsigned long long>(entry.least),
+                              static_cast<unsigned long long>(entry.most));
                 return false;
             }
             break;
@@ -208,9 +210,30 @@ ScriptRead refuse(ScriptReader& reader, const char* reason)
 
 } // namespace
 
+int options_speed(const char* options)
+{
+    char text[RECORDING_OPTIONS_TEXT];
+    std::snprintf(text, sizeof text, "%s", options);
+    bool speed_follows = false;
+    char word[RECORDING_OPTIONS_TEXT];
+    for (const char* p = text; next_word(&p, word, sizeof word);) {
+        std::uint64_t percent = 0;
+        if (speed_follows && parse_count(word, &percent) && percent >= SLOWEST_SPEED
+            && percent <= FULL_SPEED)
+            return static_cast<int>(percent);
+        speed_follows = std::strcmp(word, "--speed") == 0;
+    }
+    return FULL_SPEED;
+}
+
 ScriptRead read_event(ScriptReader& reader, ScriptEvent* event)
 {
     const int size = sizeof reader.reason;
+    if (reader.pending) {
+        reader.pending = false;
+        *event = reader.pending_event;
+        return ScriptRead::EVENT;
+    }
     while (!reader.ended) {
         ++reader.line;
         Line line;
@@ -231,23 +254,40 @@ ScriptRead read_event(ScriptReader& reader, ScriptEvent* event)
         // "tick 123").
         if (reader.recording && reader.ended && line.bytes)
             return refuse(reader, "the last line has no line feed: the recording was cut short");
+        // The pace changed here, as an older recording says it.
+        const bool paced_here = reader.seeded && starts_with(line.comment, RECORDING_OPTIONS_CHANGED);
+        const ScriptEvent pace{Event::SPEED,
+                               paced_here ? static_cast<std::uint64_t>(options_speed(
+                                                line.comment + sizeof RECORDING_OPTIONS_CHANGED - 1))
+                                          : FULL_SPEED};
         bool bad = false;
         if (!parse_event(line.text, event, &bad, reader.reason, size)) {
             if (bad) {
                 reader.ended = true;
                 return ScriptRead::BAD;
             }
-            continue;
+            if (!paced_here)
+                continue;
+            *event = pace;
+            return ScriptRead::EVENT;
         }
-        // The seed decides the whole tunnel, so it is chosen once, before anything has
-        // drawn a random number.
+        if (paced_here) {
+            reader.pending = true;
+            reader.pending_event = pace;
+        }
+        // The command line's seed is the session's: a script's own would silently win.
         if (event->event == Event::SEED && reader.seed_chosen)
             return refuse(reader, "\"seed\" and --seed both choose the seed");
-        if (event->event == Event::SEED && reader.played)
-            return refuse(reader, "\"seed\" must come before every other event");
         if (event->event != Event::SEED && reader.recording && !reader.seeded
             && !reader.seed_chosen)
             return refuse(reader, "a recording begins with its \"seed\"");
+        // The options above the first seed name the pace the session began at.
+        if (event->event == Event::SEED && !reader.seeded && !paced_here
+            && options_speed(reader.options) != FULL_SPEED) {
+            reader.pending = true;
+            reader.pending_event = {Event::SPEED,
+                                    static_cast<std::uint64_t>(options_speed(reader.options))};
+        }
         reader.played = true;
         reader.seeded = reader.seeded || event->event == Event::SEED;
         return ScriptRead::EVENT;

@@ -24,14 +24,11 @@ inline constexpr char RECORDING_HEADER_END[] = " recording";
 // The options' comment, above the seed.
 inline constexpr char RECORDING_OPTIONS[] = "# options: ";
 // Where the options change in the middle of a session (the page's panel), a comment says
-// so from there on; readers take it as any comment.
+// so from there on.
 inline constexpr char RECORDING_OPTIONS_CHANGED[] = "# options from here: ";
 inline constexpr std::size_t RECORDING_OPTIONS_TEXT = 64;
 
-struct ScriptEvent {
-    Event event;
-    std::uint64_t number; // tick periods for TICK, the seed for SEED
-};
+using ScriptEvent = EventLine;
 
 struct ScriptReader {
     std::FILE* file = nullptr;
@@ -42,6 +39,8 @@ struct ScriptReader {
     bool played = false;      // an event has been read
     bool seeded = false;      // a "seed" has been read
     char options[RECORDING_OPTIONS_TEXT] = ""; // the options' comment's text, if any
+    bool pending = false;     // an event read with the last one, to give next
+    ScriptEvent pending_event{};
     char reason[MAX_EVENT_LINE * 4 + 96] = ""; // why the line read last is no event
 };
 
@@ -51,7 +50,17 @@ enum class ScriptRead {
     BAD,   // line `line` is no event, for reason `reason`
 };
 
+// The next event. Recordings made before the pace was an event name it only in their
+// options' comments ("# options: --speed 70" above the seed, "# options from here: ..."
+// where the page's panel changed it): each is read as the "speed" it names, the full pace
+// where it names none, so such a recording plays at the pace it was played at. A "seed"
+// may stand at the start of any run: whether a run is in progress is the session's to
+// say (session_apply), not the reader's.
 ScriptRead read_event(ScriptReader& reader, ScriptEvent* event);
+
+// The pace that options as the recorder writes them ("--toggle --speed 70") name, in
+// percent; the full pace when they name none that the game could be played at.
+int options_speed(const char* options);
 
 // The one line that says why a script was refused: "PROGRAM: NAME: line N: REASON", the
 // name escaped.

@@ -10,17 +10,22 @@
 
 #include "app/hooks.h"
 #include "app/record.h"
-#include "game/best.h"
+#include "app/shell_session.h"
+#include "app/window.h"
 #include "game/pace.h"
 #include "game/random.h"
 #include "game/run.h"
 #include "game/state.h"
-#include "render/overlay.h"
 #include "render/scene.h"
+#include "session/session.h"
 
 namespace {
 
 constexpr char DEFAULT_TITLE[] = "Skarvolt";
+
+// The window's one session.
+Session session;
+Game& game = session.game;
 
 Controls controls;
 // The run's clock: the real one, slowed down by --speed.
@@ -35,10 +40,31 @@ Micros game_now()
 // next crash saves it, and so does the way out.
 bool best_pending = false;
 
+// --seed: every run flies the tunnel of this seed.
+std::optional<std::uint32_t> run_seed;
+
 // Arms the tick timer for a tick due at `due` on the run's clock.
 void arm_tick(Micros due)
 {
     glutTimerFunc(delay_ms(real_time(paced_clock, due), clock_now_us()), on_tick, 0);
+}
+
+// The stored best taken into the game's, at once (load_best_score).
+void load_best()
+{
+    if (session_best_stored(session, load_best_score(game)))
+        record_best(game.high_score);
+}
+
+// A crash's best (the session has merged the run's score into it) saved, and what the
+// store held taken in. False when it could not be saved.
+bool save_best()
+{
+    const SavedBest saved = save_best_score(game, game.high_score);
+    // Another game's better score, saved meanwhile, shows from now on.
+    if (session_best_stored(session, saved.stored))
+        record_best(game.high_score);
+    return saved.kept;
 }
 
 // Tells the game what the player's input gives, as a press or a release: that is what
@@ -47,13 +73,19 @@ void play(Input input)
 {
     switch (thrust_for(controls, input, climbing(game))) {
     case Thrust::ON:
+        // A run after a crash starts from the fixed seed again; the recording says so.
+        if (run_seed && (game.state & ARMED) && (game.state & CRASHED)) {
+            record_seed_again(*run_seed);
+            seed_game(*run_seed);
+        }
         record_input(Event::PRESS, [] {
-            if (thrust_on(game, game_now()))
+            session.clock = game_now();
+            if (session_press(session))
                 arm_tick(pace_next_due(game.pace));
         });
         break;
     case Thrust::OFF:
-        record_input(Event::RELEASE, [] { thrust_off(game); });
+        record_input(Event::RELEASE, [] { session_release(session); });
         break;
     case Thrust::NONE:
         break;
@@ -62,7 +94,10 @@ void play(Input input)
 
 } // namespace
 
-Game game;
+Session& window_session()
+{
+    return session;
+}
 
 bool wants_version(int argc, char** argv)
 {
@@ -83,8 +118,30 @@ std::uint32_t seed_random()
     } else {
         std::perror("fopen");
     }
-    random_seed(&game.random, static_cast<std::uint32_t>(seed));
+    seed_game(seed);
     return static_cast<std::uint32_t>(seed);
+}
+
+void seed_game(std::uint64_t seed)
+{
+    random_seed(&game.random, static_cast<std::uint32_t>(seed));
+}
+
+void set_run_seed(std::optional<std::uint32_t> seed)
+{
+    run_seed = seed;
+}
+
+void new_game()
+{
+    const int speed = session.speed;
+    session = Session{};
+    session.speed = speed;
+}
+
+std::uint32_t best_known()
+{
+    return game.high_score;
 }
 
 const char* window_title(int argc, char** argv)
@@ -95,35 +152,17 @@ const char* window_title(int argc, char** argv)
     return base ? base : DEFAULT_TITLE;
 }
 
-void load_best(GameState& game)
-{
-    const std::uint32_t known = game.high_score;
-    game.high_score = merge_best(known, load_best_score(game)).best;
-    if (game.high_score != known)
-        record_best(game.high_score);
-}
-
-bool save_best(GameState& game)
-{
-    const std::uint32_t known = merge_best(game.score, game.high_score).best;
-    const SavedBest saved = save_best_score(game, known);
-    game.high_score = merge_best(known, saved.stored).best;
-    // Another game's better score, saved meanwhile, shows from now on.
-    if (game.high_score != known)
-        record_best(game.high_score);
-    return saved.kept;
-}
-
 void save_pending_best()
 {
     if (best_pending)
-        best_pending = !save_best(game);
+        best_pending = !save_best();
 }
 
-void open_title_screen()
+void open_title_screen(std::uint32_t known_best)
 {
     start_game(game);
-    load_best(game);
+    load_best();
+    session_best_stored(session, known_best);
     // The quit keys and a closed window all end in exit.
     static const bool saves_on_exit = std::atexit(save_pending_best) == 0;
     (void)saves_on_exit;
@@ -135,9 +174,6 @@ bool take_controls(int* argc, char** argv)
     if (!take_control_options(argc, argv, &chosen))
         return false;
     use_controls(chosen);
-    char text[CONTROLS_TEXT_SIZE];
-    describe_controls(chosen, text, sizeof text);
-    record_options(text);
     return true;
 }
 
@@ -145,6 +181,12 @@ void use_controls(const Controls& chosen)
 {
     controls = chosen;
     set_pace(paced_clock, clock_now_us(), chosen.speed);
+    session.speed = chosen.speed;
+    // The recording names them, and notes the pace where it changes.
+    char text[CONTROLS_TEXT_SIZE];
+    describe_controls(chosen, text, sizeof text);
+    record_options(text);
+    record_speed(chosen.speed);
 }
 
 void on_mouse(int /*button*/, int button_state, int /*x*/, int /*y*/)
@@ -154,9 +196,9 @@ void on_mouse(int /*button*/, int button_state, int /*x*/, int /*y*/)
 
 void on_tick(int /*value*/)
 {
-    const TickResult result = tick(game, game_now());
+    const TickResult result = session_tick_at(session, game_now());
     if (result.crashed)
-        best_pending = !save_best(game);
+        best_pending = !save_best();
     else
         arm_tick(result.next_due);
     glutPostRedisplay();
@@ -166,18 +208,13 @@ void on_display()
 {
     // A frame over a crash draws its burst from the random sequence, and the first one
     // lets the next run start: a replay must draw it too.
-    if (game.state & CRASHED)
+    if (game.state & CRASHED) {
         record_crash_frame();
-    draw_frame(game);
+        session_frame(session);
+    }
+    const WindowSize size = window_size();
+    draw_frame(game, session_burst(session), size.width, size.height);
     glutSwapBuffers();
-}
-
-void draw_frame(Game& game)
-{
-    glClear(GL_COLOR_BUFFER_BIT);
-    if (draw_scene(game, game.random))
-        arm_after_crash(game);
-    draw_overlay(game);
 }
 
 void on_key(unsigned char key, int /*x*/, int /*y*/)
@@ -201,12 +238,4 @@ void on_special(int /*key*/, int /*x*/, int /*y*/)
 void on_special_up(int /*key*/, int /*x*/, int /*y*/)
 {
     play(Input::KEY_UP);
-}
-
-void on_reshape(int width, int height)
-{
-    game.win_width = width;
-    game.win_height = height;
-    glViewport(0, 0, width, height);
-    glLoadIdentity();
 }

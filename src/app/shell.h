@@ -5,24 +5,31 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "app/controls.h"
 #include "game/state.h"
-
-inline constexpr int WINDOW_WIDTH = 400;
-inline constexpr int WINDOW_HEIGHT = 300;
 
 // True when an argument after the program name asks for the version (the whole argument
 // is "-v" or "--version").
 bool wants_version(int argc, char** argv);
 
-// The one game of the window. GLUT callbacks carry no context, so every one reaches it
-// here.
-extern Game game;
-
 // Seeds the game's random sequence from the system's random device, or with 1 when it cannot be read.
 // Returns the seed as the sequence took it, narrowed to 32 bits.
 std::uint32_t seed_random();
+
+// Seeds the window's game with seed (narrowed to 32 bits, as the random device's is).
+void seed_game(std::uint64_t seed);
+
+// Every run of the session starts from seed (skarvolt --seed N): the first from the
+// game's seeding, each later one seeded again at the press that starts it, which a
+// recording notes as "seed N" before it. nullopt: each run flies on from the last.
+void set_run_seed(std::optional<std::uint32_t> seed);
+
+// A new game in the window, all zero, at the pace played: seeded next (seed_game or
+// seed_random), then open_title_screen. best_known() is the best the game showed.
+void new_game();
+std::uint32_t best_known();
 
 // The window title: the last component of the program's name, or the game's name when
 // the program's is not known.
@@ -31,14 +38,10 @@ const char* window_title(int argc, char** argv);
 // The title screen (start_game), with the best score loaded from the store. Called once,
 // after the game is seeded and its window open. From then on, leaving the program (a
 // quit key, the window closed) saves a best score that its crash could not save, and
-// nothing else.
-void open_title_screen();
+// nothing else. known_best: a best known already, from a game played before in the same
+// page, which the overlay shows if the store holds less.
+void open_title_screen(std::uint32_t known_best = 0);
 
-// The stored best taken into the game's, at once (load_best_score).
-void load_best(GameState& game);
-// A crash's best (the run's score or the best before it) saved, and what the store held
-// taken in. False when it could not be saved.
-bool save_best(GameState& game);
 // Saves the window's game's best if its crash could not; nothing otherwise.
 void save_pending_best();
 
@@ -60,12 +63,9 @@ void on_mouse(int button, int button_state, int x, int y);
 // from inside another.
 void on_tick(int value);
 
-// Draws a frame of the window's game and shows it.
+// Draws a frame of the window's game and shows it. A frame over a crash takes its burst
+// from the game's random sequence (take_burst), and the first one lets the next run start.
 void on_display();
-
-// A frame of a game, up to the swap: cleared, the scene, the overlay. The burst draws
-// from the game's own random sequence, and a frame that shows it arms the next run.
-void draw_frame(Game& game);
 
 // GLUT keyboard callbacks: q, Q and Esc quit; with --keys every other key, those GLUT
 // reports as special (arrows, function keys) included, is the button too.
@@ -73,4 +73,3 @@ void on_key(unsigned char key, int x, int y);
 void on_key_up(unsigned char key, int x, int y);
 void on_special(int key, int x, int y);
 void on_special_up(int key, int x, int y);
-void on_reshape(int width, int height);

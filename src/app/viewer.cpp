@@ -9,8 +9,10 @@
 
 #include "app/controls.h"
 #include "app/hooks.h"
-#include "app/shell.h"
+#include "app/window.h"
 #include "game/pace.h"
+#include "render/scene.h"
+#include "session/session.h"
 
 namespace {
 
@@ -40,7 +42,7 @@ bool ended()
 // up or slowed down.
 Micros step_us()
 {
-    const Micros pace = Micros{viewer.player.session->speed} * viewer.rate;
+    const Micros pace = Micros{viewer.player.head.session.speed} * viewer.rate;
     return TICK_US * FULL_SPEED * NORMAL_RATE / pace;
 }
 
@@ -97,10 +99,9 @@ void on_play_tick(int /*value*/)
 // viewer's own (an exposure, a resize, a pause) takes nothing from the session.
 void on_play_display()
 {
-    Game shown = shown_game(viewer.player.head);
-    shown.win_width = game.win_width;
-    shown.win_height = game.win_height;
-    draw_frame(shown);
+    const Session& shown = viewer.player.head.session;
+    const WindowSize size = window_size();
+    draw_frame(shown.game, session_burst(shown), size.width, size.height);
     glutSwapBuffers();
 }
 
@@ -171,7 +172,7 @@ void ignore_special(int /*key*/, int /*x*/, int /*y*/) {}
 
 } // namespace
 
-void start_viewer(const Session& session, const char* path)
+void start_viewer(const RecordedSession& session, const char* path)
 {
     // Afresh each time: the browser's page shows one recording after another in its
     // canvas, with the timers of the one before cancelled.
@@ -181,9 +182,6 @@ void start_viewer(const Session& session, const char* path)
     std::strncpy(copy, path, sizeof copy - 1);
     copy[sizeof copy - 1] = '\0';
     std::strncpy(viewer.name, basename(copy), sizeof viewer.name - 1);
-    // The window's size, as the shell's reshape keeps it.
-    game.win_width = WINDOW_WIDTH;
-    game.win_height = WINDOW_HEIGHT;
     glutDisplayFunc(on_play_display);
     glutKeyboardFunc(on_play_key);
     glutKeyboardUpFunc(ignore_key);

@@ -10,4 +10,4 @@
 // Takes over the open window for the session read from the file at path: its callbacks,
 // its title, its timer. The session must last as long as the window. Called again (in the
 // browser, whose page cancels the window's timers first), it starts over with another.
-void start_viewer(const Session& session, const char* path);
+void start_viewer(const RecordedSession& session, const char* path);

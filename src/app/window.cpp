@@ -3,6 +3,8 @@
 #include <GL/freeglut.h>
 
 #include "app/shell.h"
+#include "game/state.h"
+
 
 void open_window(int* argc, char** argv)
 {
@@ -28,3 +30,4 @@ void use_shell_callbacks()
     glutSpecialUpFunc(on_special_up);
     glutIgnoreKeyRepeat(1);
 }
+

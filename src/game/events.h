@@ -4,7 +4,18 @@
 // added here once.
 #pragma once
 
-enum class Event { PRESS, RELEASE, TICK, FRAME, SEED, BEST };
+#include <cstdint>
+
+#include "game/pace.h"
+
+enum class Event { PRESS, RELEASE, TICK, FRAME, SEED, BEST, SPEED };
+
+// One event with its number: tick periods for TICK, the seed for SEED, the best score for
+// BEST, the pace in percent for SPEED; 1 where the word takes none.
+struct EventLine {
+    Event event;
+    std::uint64_t number;
+};
 
 // Whether the word is followed by a number.
 enum class EventNumber {
@@ -18,6 +29,8 @@ struct EventWord {
     const char* word;
     EventNumber number;
     const char* noun; // the number as a message names it
+    std::uint64_t least = 0; // the numbers a recording may give
+    std::uint64_t most = UINT64_MAX;
 };
 
 inline constexpr EventWord EVENT_WORDS[] = {
@@ -29,6 +42,9 @@ inline constexpr EventWord EVENT_WORDS[] = {
     // The best score as the overlay showed it from then on, where the store made it
     // higher than the session's own runs: its number at start-up, or another game's.
     {Event::BEST, "best", EventNumber::REQUIRED, "best score"},
+    // The pace the session is played at from here on (--speed, the page's panel): it
+    // changes how fast the ticks come, never what they do.
+    {Event::SPEED, "speed", EventNumber::REQUIRED, "speed", SLOWEST_SPEED, FULL_SPEED},
 };
 
 constexpr const EventWord& event_word(Event event)

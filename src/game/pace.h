@@ -17,6 +17,11 @@
 #include "game/state.h"
 
 inline constexpr Micros TICK_US = Micros{TICK_MS} * 1000;
+
+// The pace a session is played at, in percent of the full one: at `speed` the ticks come
+// every TICK_MS * 100 / speed milliseconds of real time, and a run scores as ever.
+inline constexpr int SLOWEST_SPEED = 50;
+inline constexpr int FULL_SPEED = 100;
 // About four ticks: a slow frame leaves far less behind.
 inline constexpr Micros STALL_US = 50000;
 

@@ -102,3 +102,12 @@ TickResult tick_timed(Game& game, Micros* clock, unsigned* tick_delay_ms)
         *tick_delay_ms = delay_ms(result.next_due, *clock);
     return result;
 }
+
+RandomState take_burst(Game& game)
+{
+    const RandomState rays = game.random;
+    for (int draw = 0; draw < 2 * BURST_RAYS; ++draw)
+        random_draw(&game.random);
+    arm_after_crash(game);
+    return rays;
+}

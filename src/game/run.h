@@ -39,9 +39,16 @@ TickResult tick(Game& game, Micros now);
 bool thrust_on_timed(Game& game, Micros clock, unsigned* tick_delay_ms);
 TickResult tick_timed(Game& game, Micros* clock, unsigned* tick_delay_ms);
 
-// A crash may be followed by a new run only once its burst has been shown: the platform
-// calls this after the frame that drew the burst.
+// A crash may be followed by a new run only once its burst has been shown: take_burst
+// arms it.
 inline void arm_after_crash(GameState& game)
 {
     game.state |= ARMED;
 }
+
+// A frame is shown over a crash: its burst's rays are drawn from the game's sequence as it
+// stands, which is returned for the drawing to read; the game's sequence moves on past
+// the burst's draws (BURST_RAYS rays, a colour and a length each), and the next run may
+// start. Every frame over a crash takes a burst of its own, so how many were shown
+// changes the next run's tunnel, and a replay counts on it. Called only while CRASHED.
+RandomState take_burst(Game& game);

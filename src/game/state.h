@@ -24,6 +24,12 @@ inline constexpr int OBSTACLE_SPACING = 50;    // columns (ticks) from one block
 inline constexpr int OBSTACLE_WIDTH = 3;       // columns covered by one block
 inline constexpr float THRUST = 0.001f;        // change of velocity per tick, screen units
 inline constexpr float OBSTACLE_HALF_HEIGHT = 0.15f; // screen units
+inline constexpr int BURST_RAYS = 360;         // rays of a crash's burst, two draws each
+
+// The window the game opens with, in pixels; the player may resize it, and the picture
+// of a training environment may be of any size. The rules never depend on it.
+inline constexpr int WINDOW_WIDTH = 400;
+inline constexpr int WINDOW_HEIGHT = 300;
 
 // The trail reaches from the ship's column to the left edge of the window.
 static_assert(TRAIL_LEN == COLUMNS - SHIP_COLUMN);
@@ -41,8 +47,6 @@ static_assert(TRAIL_LEN == COLUMNS - SHIP_COLUMN);
 inline constexpr int RUNNING = 1;
 inline constexpr int ARMED = 2;
 inline constexpr int CRASHED = 4;
-
-inline constexpr int SCORE_PATH_SIZE = 256;
 
 // Microseconds on a clock that only goes forward; where it starts does not matter.
 using Micros = std::int64_t;
@@ -64,9 +68,6 @@ struct GameState {
     std::uint32_t score;            // ticks of this run, or of the run that crashed
     std::uint32_t high_score;       // best score known, in memory
     int state;                      // RUNNING, ARMED, CRASHED flags, above
-    int win_width;                  // window size in pixels, as last reshaped
-    int win_height;
-    char score_path[SCORE_PATH_SIZE]; // the high-score file, NUL-terminated
     Pace pace;                      // when the run's next tick is due
 };
 

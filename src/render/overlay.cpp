@@ -28,7 +28,7 @@ int overlay_text(const GameState& game, char* text)
 
 } // namespace
 
-void draw_overlay(const GameState& game)
+void draw_overlay(const GameState& game, int win_width, int win_height)
 {
     char text[OVERLAY_TEXT_SIZE];
     const int count = overlay_text(game, text);
@@ -38,11 +38,11 @@ void draw_overlay(const GameState& game)
                                        reinterpret_cast<const unsigned char*>(text));
 
     // A window of no area has no pixel scale; nothing of the box could show anyway.
-    if (game.win_width > 0 && game.win_height > 0) {
+    if (win_width > 0 && win_height > 0) {
         glPushMatrix();
         glTranslatef(-1.0f, -1.0f, 0.0f);
-        glScalef(2.0f / static_cast<float>(game.win_width),
-                 2.0f / static_cast<float>(game.win_height), 0.0f);
+        glScalef(2.0f / static_cast<float>(win_width),
+                 2.0f / static_cast<float>(win_height), 0.0f);
         glColor3f(0.0f, 0.0f, 0.0f);
         glBegin(GL_QUADS);
         glVertex2f(0.0f, static_cast<float>(OVERLAY_BOX_HEIGHT));

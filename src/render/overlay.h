@@ -5,6 +5,6 @@
 
 inline constexpr int OVERLAY_BOX_HEIGHT = 18;
 
-// Draws the box and the text; the box and glyphs keep their pixel size whatever the
-// window's size.
-void draw_overlay(const GameState& game);
+// Draws the box and the text in a window of width x height pixels; the box and glyphs keep
+// their pixel size whatever the window's size.
+void draw_overlay(const GameState& game, int width, int height);

@@ -7,6 +7,7 @@
 #include "game/random.h"
 #include "game/rules.h"
 #include "game/state.h"
+#include "render/overlay.h"
 
 namespace {
 
@@ -60,14 +61,7 @@ void draw_burst(RandomState& sequence)
 
 } // namespace
 
-void take_burst_draws(RandomState& burst)
-{
-    // Two draws a ray: its colour and its length.
-    for (int draw = 0; draw < 2 * BURST_RAYS; ++draw)
-        random_draw(&burst);
-}
-
-bool draw_scene(const GameState& game, RandomState& burst)
+bool draw_scene(const GameState& game, RandomState burst)
 {
     if (game.state & (RUNNING | CRASHED)) {
         draw_trail(game);
@@ -134,4 +128,11 @@ void draw_walls(const GameState& game)
         glTranslatef(1.0f, 0.0f, 0.0f);
     }
     glPopMatrix();
+}
+
+void draw_frame(const GameState& game, const RandomState& burst, int width, int height)
+{
+    glClear(GL_COLOR_BUFFER_BIT);
+    draw_scene(game, burst);
+    draw_overlay(game, width, height);
 }

@@ -5,19 +5,15 @@
 
 inline constexpr float COLUMN_WIDTH = 1.0f / 72.0f;
 inline constexpr float SHIP_X = -1.0f / 3.0f;
-inline constexpr int BURST_RAYS = 360;
+// A picture of the window: cleared, the scene, the score's overlay, for a window of
+// width x height pixels. Reads the game and changes nothing of it.
+void draw_frame(const GameState& game, const RandomState& burst, int width, int height);
 
-// Draws the layers that the game's state calls for, and changes nothing of the game.
-// A crash burst's rays take their colours and lengths from burst, two draws a ray. The
-// shell hands it the game's own sequence, on purpose: how many crash frames were drawn
-// changes the next run's tunnel, and replays count on it. True when the frame showed a
-// burst: the shell then arms the next run (arm_after_crash).
-bool draw_scene(const GameState& game, RandomState& burst);
-
-// Takes from burst exactly the draws that a frame showing the burst takes, drawing
-// nothing: where the game's sequence stands after such a frame, for a viewer that steps
-// through a recording without drawing each of its frames.
-void take_burst_draws(RandomState& burst);
+// Draws the layers that the game's state calls for, and changes nothing of the game. A
+// crash burst's rays take their colours and lengths from a copy of burst, two draws a
+// ray: the sequence as the frame's take_burst (game/run.h) found it. True when the frame
+// shows a burst.
+bool draw_scene(const GameState& game, RandomState burst);
 
 // The ship's trail, and the tunnel's ceilings and floors with their blocks.
 void draw_trail(const GameState& game);

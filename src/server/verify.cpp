@@ -7,71 +7,44 @@
 
 #include "app/script.h"
 #include "game/random.h"
-#include "game/run.h"
 #include "game/state.h"
-#include "render/scene.h"
+#include "session/session.h"
 #include "version.h"
 
 namespace {
 
 constexpr char AGENT_COMMENT[] = "# agent: ";
-constexpr int FULL_PACE = 100;
-constexpr int SLOWEST_PACE = 50;
 // A frame over a crash draws as many random numbers as this many ticks.
 constexpr std::uint64_t BURST_WORK = BURST_RAYS;
 // The longest text of an agent's comment kept in a run's own recording.
 constexpr std::size_t AGENT_TEXT = 64;
 
-// How the session was played from a line on, as its comments say.
-struct Manner {
-    bool toggle = false;
-    int speed = FULL_PACE;
-};
-
-// A comment that says how the session is played, and the line it stands on.
-struct MannerComment {
+// Whether the button was toggled from a line on, as the comments say (the pace is the
+// reader's: it reads the comments of older recordings as "speed" events).
+struct ToggleComment {
     unsigned long line;
     bool header_only; // "# options:", which counts only above the first seed
-    Manner manner;
+    bool toggle;
 };
 
 // The options as the recorder writes them: "--toggle --speed 70 --keys", or "none".
-Manner read_options(std::string_view text)
+bool says_toggle(std::string_view text)
 {
-    Manner manner;
-    bool speed_follows = false;
     std::size_t at = 0;
     while (at < text.size()) {
         const std::size_t end = std::min(text.find_first_of(" \t", at), text.size());
-        const std::string_view word = text.substr(at, end - at);
+        if (text.substr(at, end - at) == "--toggle")
+            return true;
         at = end + 1;
-        if (word.empty())
-            continue;
-        std::string_view number;
-        if (speed_follows)
-            number = word;
-        else if (word.starts_with("--speed="))
-            number = word.substr(8);
-        speed_follows = word == "--speed";
-        if (word == "--toggle")
-            manner.toggle = true;
-        int percent = 0;
-        bool digits = !number.empty() && number.size() <= 3;
-        for (const char c : number) {
-            digits = digits && c >= '0' && c <= '9';
-            percent = percent * 10 + (c - '0');
-        }
-        if (digits && percent >= SLOWEST_PACE && percent <= FULL_PACE)
-            manner.speed = percent;
     }
-    return manner;
+    return false;
 }
 
 // The comments of the text that the reader passes over but the judge needs: how the
 // session was played (the options above the seed, and where they changed), and whether a
 // program played it.
 struct Comments {
-    std::vector<MannerComment> manners;
+    std::vector<ToggleComment> toggles;
     std::optional<std::string> agent; // its text, and the line it stands on
     unsigned long agent_line = 0;
 };
@@ -93,11 +66,11 @@ Comments read_comments(std::string_view text)
             continue;
         const std::string_view comment = whole.substr(hash);
         if (comment.starts_with(RECORDING_OPTIONS_CHANGED)) {
-            comments.manners.push_back(
-                {line, false, read_options(comment.substr(sizeof RECORDING_OPTIONS_CHANGED - 1))});
+            comments.toggles.push_back(
+                {line, false, says_toggle(comment.substr(sizeof RECORDING_OPTIONS_CHANGED - 1))});
         } else if (comment.starts_with(RECORDING_OPTIONS)) {
-            comments.manners.push_back(
-                {line, true, read_options(comment.substr(sizeof RECORDING_OPTIONS - 1))});
+            comments.toggles.push_back(
+                {line, true, says_toggle(comment.substr(sizeof RECORDING_OPTIONS - 1))});
         } else if (comment.starts_with(AGENT_COMMENT) && !comments.agent) {
             std::string name;
             for (const char c : comment.substr(sizeof AGENT_COMMENT - 1).substr(0, AGENT_TEXT))
@@ -116,6 +89,7 @@ struct RunInFlight {
     FlownRun run;
     std::string events;
     std::uint64_t ticks_unwritten = 0; // ticks flown since the last event written
+    int first_speed = FULL_SPEED;      // the pace at its press
 };
 
 void put_event(std::string& out, Event event, std::uint64_t number = 0, bool with_number = false)
@@ -146,17 +120,11 @@ std::string recording_of(const RunInFlight& run, const std::string& agent)
     out += '\n';
     if (run.run.agent)
         out += AGENT_COMMENT + agent + '\n';
-    char options[RECORDING_OPTIONS_TEXT + sizeof RECORDING_OPTIONS] = "";
-    if (run.run.toggle && run.run.slowest_speed < FULL_PACE)
-        std::snprintf(options, sizeof options, "%s--toggle --speed %d\n", RECORDING_OPTIONS,
-                      run.run.slowest_speed);
-    else if (run.run.toggle)
-        std::snprintf(options, sizeof options, "%s--toggle\n", RECORDING_OPTIONS);
-    else if (run.run.slowest_speed < FULL_PACE)
-        std::snprintf(options, sizeof options, "%s--speed %d\n", RECORDING_OPTIONS,
-                      run.run.slowest_speed);
-    out += options;
+    if (run.run.toggle)
+        out += std::string(RECORDING_OPTIONS) + "--toggle\n";
     put_event(out, Event::SEED, run.seed, true);
+    if (run.first_speed != FULL_SPEED)
+        put_event(out, Event::SPEED, static_cast<std::uint64_t>(run.first_speed), true);
     out += run.events;
     put_event(out, Event::FRAME);
     return out;
@@ -168,7 +136,7 @@ const char* run_category(const FlownRun& run)
 {
     if (run.agent)
         return "agent";
-    if (run.toggle || run.slowest_speed < FULL_PACE)
+    if (run.toggle || run.slowest_speed < FULL_SPEED)
         return "assisted";
     return "standard";
 }
@@ -187,14 +155,12 @@ Flight fly_recording(std::string_view text, std::uint64_t max_ticks)
     }
     ScriptReader reader{.file = stream, .recording = true};
 
-    Game game;
-    Micros clock = 0;
-    unsigned tick_delay_ms = 0;
-    start_game(game);
+    Session session;
+    session_start(session, 1);
     std::optional<std::uint64_t> seed;
     bool header_done = false; // the first seed has been read: its comments are behind
     bool agent = false;       // the header says a program played the session
-    Manner manner;
+    bool toggle = false;
     std::size_t next_comment = 0;
     std::optional<RunInFlight> run;
     // Ticks flown, and a frame over a crash as the ticks whose draws its burst takes.
@@ -206,94 +172,99 @@ Flight fly_recording(std::string_view text, std::uint64_t max_ticks)
         std::fclose(stream);
         return flight;
     };
+    const auto refused = [&](const char* reason) {
+        flight.verdict = Verdict::NOT_A_RECORDING;
+        flight.reason = "line " + std::to_string(reader.line) + ": " + reason;
+        flight.runs.clear();
+        std::fclose(stream);
+        return flight;
+    };
 
     for (;;) {
         ScriptEvent event;
         const ScriptRead read = read_event(reader, &event);
         if (read == ScriptRead::END)
             break;
-        if (read == ScriptRead::BAD) {
-            flight.verdict = Verdict::NOT_A_RECORDING;
-            flight.reason = "line " + std::to_string(reader.line) + ": " + reader.reason;
-            flight.runs.clear();
-            break;
-        }
-        // How the session is played at this line, as the comments above it say.
-        for (; next_comment < comments.manners.size()
-               && comments.manners[next_comment].line < reader.line;
+        if (read == ScriptRead::BAD)
+            return refused(reader.reason);
+        // Whether the button is toggled at this line, as the comments above it say.
+        for (; next_comment < comments.toggles.size()
+               && comments.toggles[next_comment].line < reader.line;
              ++next_comment) {
-            const MannerComment& said = comments.manners[next_comment];
+            const ToggleComment& said = comments.toggles[next_comment];
             if (!said.header_only || !header_done)
-                manner = said.manner;
+                toggle = said.toggle;
         }
         if (run) {
-            run->run.toggle = run->run.toggle || manner.toggle;
-            run->run.slowest_speed = std::min(run->run.slowest_speed, manner.speed);
+            run->run.toggle = run->run.toggle || toggle;
             if (event.event != Event::TICK)
                 put_pending_ticks(*run);
+        }
+        if (event.event == Event::SEED && !header_done) {
+            agent = comments.agent && comments.agent_line < reader.line;
+            header_done = true;
+        }
+        // A run counts only when it flies the tunnel of its seed from the seed's first
+        // draw: nothing (a crash's burst shown again) drew from the sequence since.
+        const bool from_seed =
+            seed && session.game.random == random_seeded(static_cast<std::uint32_t>(*seed));
+        if (event.event == Event::TICK && (session.game.state & RUNNING))
+            event.number = std::min(event.number, max_ticks - work + 1);
+        if (event.event == Event::FRAME && (session.game.state & CRASHED)) {
+            if (max_ticks - work < BURST_WORK)
+                return too_long();
+            work += BURST_WORK;
+        }
+        const Applied applied = session_apply(session, event, [&](const Session& flown) {
+            ++work;
+            ++run->ticks_unwritten;
+            run->run.flight_us += TICK_MS * 1000.0 * FULL_SPEED / flown.speed;
+        });
+        if (applied.refused)
+            return refused(applied.refused);
+        if (work > max_ticks)
+            return too_long();
+        if (applied.started) {
+            run.emplace();
+            run->seed = seed.value_or(0);
+            run->from_seed = from_seed;
+            run->first_speed = session.speed;
+            run->run.seed = run->seed;
+            run->run.toggle = toggle;
+            run->run.slowest_speed = session.speed;
+            run->run.agent = agent;
         }
         switch (event.event) {
         case Event::SEED:
             seed = event.number;
-            if (!header_done)
-                agent = comments.agent && comments.agent_line < reader.line;
-            header_done = true;
-            random_seed(&game.random, static_cast<std::uint32_t>(event.number));
             break;
-        case Event::PRESS: {
-            const bool from_seed = seed && game.random == random_seeded(static_cast<std::uint32_t>(*seed));
-            if (thrust_on_timed(game, clock, &tick_delay_ms)) {
-                run.emplace();
-                run->seed = seed.value_or(0);
-                run->from_seed = from_seed;
-                run->run.seed = run->seed;
-                run->run.toggle = manner.toggle;
-                run->run.slowest_speed = manner.speed;
-                run->run.agent = agent;
-            }
-            if (run)
-                put_event(run->events, Event::PRESS);
-            break;
-        }
+        case Event::PRESS:
         case Event::RELEASE:
-            thrust_off(game);
             if (run)
-                put_event(run->events, Event::RELEASE);
+                put_event(run->events, event.event);
+            break;
+        case Event::SPEED:
+            if (run) {
+                put_event(run->events, Event::SPEED, event.number, true);
+                run->run.slowest_speed = std::min(run->run.slowest_speed, session.speed);
+            }
             break;
         case Event::TICK:
-            for (std::uint64_t i = 0; i < event.number && (game.state & RUNNING); ++i) {
-                if (work == max_ticks)
-                    return too_long();
-                ++work;
-                const bool crashed = tick_timed(game, &clock, &tick_delay_ms).crashed;
-                ++run->ticks_unwritten;
-                run->run.flight_us += TICK_MS * 1000.0 * FULL_PACE / manner.speed;
-                if (crashed) {
-                    put_pending_ticks(*run);
-                    run->run.score = game.score;
-                    flight.last_run_entered = run->from_seed;
-                    if (run->from_seed) {
-                        run->run.recording = recording_of(*run, comments.agent.value_or(""));
-                        flight.runs.push_back(std::move(run->run));
-                    }
-                    run.reset();
-                }
-            }
-            break;
         case Event::FRAME:
-            // A frame over a crash shows its burst, which draws from the game's sequence,
-            // and lets the next run start.
-            if (game.state & CRASHED) {
-                if (max_ticks - work < BURST_WORK)
-                    return too_long();
-                work += BURST_WORK;
-                take_burst_draws(game.random);
-                arm_after_crash(game);
-            }
-            break;
         case Event::BEST:
-            // What the overlay showed as the best; it flies nothing.
+            // Ticks are written where the next event comes; a frame over a run draws
+            // nothing, and the best only shows.
             break;
+        }
+        if (applied.crashed) {
+            put_pending_ticks(*run);
+            run->run.score = session.game.score;
+            flight.last_run_entered = run->from_seed;
+            if (run->from_seed) {
+                run->run.recording = recording_of(*run, comments.agent.value_or(""));
+                flight.runs.push_back(std::move(run->run));
+            }
+            run.reset();
         }
     }
     std::fclose(stream);

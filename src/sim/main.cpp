@@ -7,9 +7,8 @@
 
 #include <sys/stat.h>
 
-#include "app/decimal.h"
+#include "app/options.h"
 #include "app/script.h"
-#include "app/shell.h"
 #include "sim/replay.h"
 #include "version.h"
 
@@ -24,28 +23,40 @@ constexpr char USAGE[] =
     "  -h, --help    print this summary\n"
     "  --            the next argument is the script, even if it begins with \"-\"\n"
     "Script: one event per line; blank lines and text from \"#\" on are ignored.\n"
-    "  seed N            seeds the generator; only as the first event, and not with --seed\n"
+    "  seed N            seeds the generator; only before a run starts (the first, or\n"
+    "                    one after a frame has shown the last crash), and not with --seed\n"
     "  press | release   a mouse button goes down | up\n"
     "  tick [N]          N tick periods pass (default 1; 0 passes none)\n"
     "  frame             the window is redrawn\n"
+    "  best N            the best score the game showed from here on\n"
+    "  speed N           the pace played at from here on, 50 to 100 percent\n"
     "Each tick that runs prints: SCORE Y VELOCITY CENTER OBSTACLE; the tick that crashes\n"
     "is followed by: crash SCORE. Events run as they are read, so on a line that is no\n"
     "event the replay stops there, with status 2, after the trace of the lines before.\n";
 
 // The game that the script plays. Here rather than in main, where it would be guarded
 // against a second thread with a call into the C++ runtime.
-SimGame sim;
+Session sim;
 
 // The trace of a long replay is megabytes; writing it in large pieces keeps the
 // formatting, not the writing, the cost of a tick.
 char out_buffer[1 << 20];
 
-// The detail comes from the command line, so it is shown escaped.
+// The seed, as the game's --seed reads it.
+const Option SEED_OPTION = {"--seed", nullptr, "N", "a number",
+                            "a whole number from 0 to 18446744073709551615", 0, UINT64_MAX,
+                            "seed of the random generator (default 1); once only"};
+
+// The detail comes from the command line, so it is shown escaped. A message of "" has
+// been said already.
 int bad_usage(const char* message, const char* detail)
 {
-    std::fprintf(stderr, "skarvolt-sim: %s", message);
-    put_escaped(detail, stderr);
-    std::fprintf(stderr, "\n%s", USAGE);
+    if (*message != '\0') {
+        std::fprintf(stderr, "skarvolt-sim: %s", message);
+        put_escaped(detail, stderr);
+        std::fputc('\n', stderr);
+    }
+    std::fputs(USAGE, stderr);
     return EXIT_BAD_INPUT;
 }
 
@@ -55,44 +66,38 @@ int main(int argc, char** argv)
 {
     std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
 
-    std::uint64_t seed = 1;
-    bool seed_chosen = false;
-    const char* path = nullptr;
-    bool options_done = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        const char* seed_text = nullptr;
-        if (options_done || arg[0] != '-' || std::strcmp(arg, "-") == 0) {
-            if (path != nullptr)
-                return bad_usage("more than one script: ", arg);
-            path = arg;
-            continue;
+    // "--" ends the options: what follows is the script, whatever its name.
+    int options_end = argc;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--") == 0) {
+            options_end = i;
+            break;
         }
-        if (std::strcmp(arg, "--") == 0) {
-            options_done = true;
-        } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+    for (int i = 1; i < options_end; ++i) {
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
             std::fputs(USAGE, stdout);
             return 0;
-        } else if (std::strcmp(arg, "-v") == 0 || std::strcmp(arg, "--version") == 0) {
+        }
+        if (std::strcmp(argv[i], "-v") == 0 || std::strcmp(argv[i], "--version") == 0) {
             std::printf("Skarvolt %s\n", VERSION);
             return 0;
-        } else if (std::strcmp(arg, "--seed") == 0 || std::strncmp(arg, "--seed=", 7) == 0) {
-            // A second seed would silently win over the first: which one was meant?
-            if (seed_chosen)
-                return bad_usage("--seed given twice", "");
-            seed_chosen = true;
-            if (arg[6] == '=')
-                seed_text = arg + 7;
-            else if (i + 1 == argc)
-                return bad_usage("--seed needs a number", "");
-            else
-                seed_text = argv[++i];
-        } else {
-            return bad_usage("unknown option: ", arg);
         }
-        if (seed_text != nullptr && !parse_count(seed_text, &seed))
-            return bad_usage("--seed takes a whole number from 0 to 18446744073709551615, not: ",
-                             seed_text);
+    }
+    int option_count = options_end;
+    OptionGiven seed;
+    if (!take_option("skarvolt-sim", SEED_OPTION, &option_count, argv, &seed))
+        return bad_usage("", "");
+    // What is left of the options is the script's name, and so is what follows "--".
+    const char* path = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (i >= option_count && i <= options_end)
+            continue;
+        const char* arg = argv[i];
+        if (i < option_count && arg[0] == '-' && std::strcmp(arg, "-") != 0)
+            return bad_usage("unknown option: ", arg);
+        if (path != nullptr)
+            return bad_usage("more than one script: ", arg);
+        path = arg;
     }
 
     std::FILE* script = stdin;
@@ -114,9 +119,9 @@ int main(int argc, char** argv)
     struct stat input {};
     const bool from_file = fstat(fileno(script), &input) == 0 && S_ISREG(input.st_mode);
 
-    start_replay(sim, seed);
+    start_replay(sim, seed.given ? seed.number : 1);
     const int status = replay(sim, script, name, stdout,
-                              {.seed_chosen = seed_chosen, .flush_each_line = !from_file});
+                              {.seed_chosen = seed.given, .flush_each_line = !from_file});
     if (script != stdin)
         std::fclose(script);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

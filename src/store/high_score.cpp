@@ -24,6 +24,9 @@ namespace {
 constexpr std::size_t HOME_MAX = SCORE_PATH_SIZE - 1 - 1 - (sizeof SCORE_FILE_NAME - 1);
 static_assert(HOME_MAX == 245);
 
+// The score file: where the game keeps its best, NUL-terminated.
+char score_path[SCORE_PATH_SIZE] = "";
+
 // Symbolic links followed before giving up, as the kernel does.
 constexpr int LINK_HOPS_MAX = 40;
 
@@ -474,14 +477,23 @@ Pass save_once(const char* path, std::uint32_t best, SavedBest* answer, bool* mi
 }
 } // namespace
 
-void build_score_path(GameState& game)
+void build_score_path()
 {
     const struct passwd* entry = getpwuid(getuid());
     if (entry && entry->pw_dir && std::strlen(entry->pw_dir) <= HOME_MAX)
-        std::snprintf(game.score_path, sizeof game.score_path, "%s/%s", entry->pw_dir,
-                      SCORE_FILE_NAME);
+        std::snprintf(score_path, sizeof score_path, "%s/%s", entry->pw_dir, SCORE_FILE_NAME);
     else
-        std::strcpy(game.score_path, SCORE_FILE_NAME);
+        std::strcpy(score_path, SCORE_FILE_NAME);
+}
+
+void use_score_path(const char* path)
+{
+    std::snprintf(score_path, sizeof score_path, "%s", path);
+}
+
+const char* score_file_path()
+{
+    return score_path;
 }
 
 bool read_stored_score(int fd, std::uint32_t* value, bool* score_text)
@@ -505,9 +517,9 @@ bool read_stored_score(int fd, std::uint32_t* value, bool* score_text)
     return true;
 }
 
-std::uint32_t load_best_score(const GameState& game)
+std::uint32_t load_best_score(const GameState& /*game*/)
 {
-    const char* path = game.score_path;
+    const char* path = score_path;
     mode_t not_regular = 0;
     const int fd = open_score_file(path, &not_regular);
     std::uint32_t stored = 0;
@@ -532,14 +544,14 @@ std::uint32_t load_best_score(const GameState& game)
     return stored;
 }
 
-SavedBest save_best_score(const GameState& game, std::uint32_t best)
+SavedBest save_best_score(const GameState& /*game*/, std::uint32_t best)
 {
     const long long deadline = now_ns() + LOCK_WAIT_NS;
     bool missing_reported = false;
     SavedBest answer{0, false};
-    while (save_once(game.score_path, best, &answer, &missing_reported, deadline) == Pass::AGAIN) {
+    while (save_once(score_path, best, &answer, &missing_reported, deadline) == Pass::AGAIN) {
         if (now_ns() >= deadline) {
-            report(game.score_path, EWOULDBLOCK);
+            report(score_path, EWOULDBLOCK);
             return {0, false};
         }
     }

@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/shell.h"
-#include "game/pace.h"
-#include "game/random.h"
+#include "game/events.h"
 #include "game/rules.h"
-#include "game/run.h"
+#include "session/session.h"
 
 namespace {
 
@@ -140,16 +138,12 @@ Batch::~Batch()
 
 void Batch::start_episode(Env& env, std::uint32_t seed)
 {
-    // The game as the simulator starts it after "seed s", then the press that starts the
-    // first run, at the clock's zero.
-    env.game = Game{};
-    random_seed(&env.game.random, seed);
-    env.game.win_width = WINDOW_WIDTH;
-    env.game.win_height = WINDOW_HEIGHT;
-    start_game(env.game);
-    env.game.high_score = env.best;
-    env.clock = 0;
-    thrust_on(env.game, env.clock);
+    // The session as the simulator starts it after "seed s", keeping the best of the
+    // episodes before, then the press that starts the first run.
+    const std::uint32_t best = env.session.game.high_score;
+    session_start(env.session, seed);
+    env.session.game.high_score = best;
+    session_press(env.session);
     env.seed = seed;
     env.sticky_stream = seed ^ STICKY_SALT;
     env.episode_ticks = 0;
@@ -163,7 +157,7 @@ void Batch::step_one(Env& env, std::uint8_t action, float* obs, float* reward,
 {
     if (env.done) {
         start_episode(env, static_cast<std::uint32_t>(split_mix(env.seed_stream) >> 32));
-        observe(env.game, obs);
+        observe(env.session.game, obs);
         *reward = 0.0f;
         *terminated = 0;
         *truncated = 0;
@@ -173,31 +167,17 @@ void Batch::step_one(Env& env, std::uint8_t action, float* obs, float* reward,
     if (p > 0.0 && static_cast<double>(split_mix(env.sticky_stream) >> 11) * 0x1.0p-53 < p)
         action = env.last_action;
     env.last_action = action;
-    if (action)
-        thrust_on(env.game, env.clock);
-    else
-        thrust_off(env.game);
+    session_apply(env.session, {action ? Event::PRESS : Event::RELEASE, 1});
 
     std::int64_t ticks = config_.frame_skip;
     const std::int64_t limit = config_.max_episode_ticks;
     if (limit > 0)
         ticks = std::min(ticks, limit - env.episode_ticks);
-    bool crashed = false;
-    std::int64_t ran = 0;
-    while (ran < ticks) {
-        // Every tick exactly on time, as the simulator fires them: one tick each.
-        env.clock += TICK_US;
-        ++ran;
-        if (tick(env.game, env.clock).crashed) {
-            crashed = true;
-            break;
-        }
-    }
+    // Every tick exactly on time, as the simulator fires them.
+    const Applied flown = session_apply(env.session, {Event::TICK, static_cast<std::uint64_t>(ticks)});
+    const bool crashed = flown.crashed;
+    const auto ran = static_cast<std::int64_t>(flown.ticks);
     env.episode_ticks += ran;
-    if (crashed && env.game.score > env.best)
-        env.best = env.game.score;
-    if (crashed)
-        env.game.high_score = env.best;
 
     if (config_.record) {
         const std::uint32_t bit = action ? PRESS_BIT : 0;
@@ -207,7 +187,7 @@ void Batch::step_one(Env& env, std::uint8_t action, float* obs, float* reward,
         else
             env.runs.push_back(bit | static_cast<std::uint32_t>(ran));
     }
-    observe(env.game, obs);
+    observe(env.session.game, obs);
     *reward = static_cast<float>(ran);
     *terminated = crashed;
     *truncated = !crashed && limit > 0 && env.episode_ticks >= limit;
@@ -225,7 +205,7 @@ void Batch::run_slice(std::size_t begin, std::size_t end)
                 env.seed_stream = static_cast<std::uint64_t>(seed);
             start_episode(env, seed >= 0 ? static_cast<std::uint32_t>(seed)
                                          : static_cast<std::uint32_t>(split_mix(env.seed_stream) >> 32));
-            observe(env.game, obs);
+            observe(env.session.game, obs);
         } else {
             step_one(envs_[i], actions_[i], obs, rewards_ + i, terminated_ + i, truncated_ + i);
         }
@@ -315,10 +295,14 @@ std::string Batch::recording(int i) const
     // except that the episode's last step may have been cut short by its end.
     const Env& env = envs_[static_cast<std::size_t>(i)];
     const auto k = static_cast<std::uint32_t>(config_.frame_skip);
+    const std::string press = event_word(Event::PRESS).word;
+    const std::string release = event_word(Event::RELEASE).word;
+    const std::string tick = std::string(event_word(Event::TICK).word) + ' ';
     const std::string skip = std::to_string(k);
-    std::string text = "seed " + std::to_string(env.seed) + "\npress\n";
+    std::string text = std::string(event_word(Event::SEED).word) + ' ' + std::to_string(env.seed)
+                       + '\n' + press + '\n';
     for (const std::uint32_t run : env.runs) {
-        const std::string verb = (run & PRESS_BIT) ? "press\ntick " : "release\ntick ";
+        const std::string verb = ((run & PRESS_BIT) ? press : release) + '\n' + tick;
         const std::uint32_t ticks = run & ~PRESS_BIT;
         for (std::uint32_t step = 0; step < ticks / k; ++step)
             text += verb + skip + '\n';

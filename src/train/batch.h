@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "game/state.h"
+#include "session/session.h"
 
 // The observation, field by field (the README's "Train an agent" lists the same): every
 // height is in screen units relative to the ship, positive above it.
@@ -64,19 +65,18 @@ public:
     // The simulator script of game i's episode so far: "seed s", "press", then for each
     // step "press" or "release" and "tick K".
     std::string recording(int i) const;
-    const Game& game(int i) const { return envs_[static_cast<std::size_t>(i)].game; }
+    const Game& game(int i) const { return envs_[static_cast<std::size_t>(i)].session.game; }
     std::uint32_t episode_seed(int i) const { return envs_[static_cast<std::size_t>(i)].seed; }
-    std::uint32_t best_score(int i) const { return envs_[static_cast<std::size_t>(i)].best; }
+    // The best score of its episodes, as the picture shows it.
+    std::uint32_t best_score(int i) const { return game(i).high_score; }
 
 private:
     struct Env {
-        Game game;
-        Micros clock = 0;
+        Session session;                // the game, its clock and the best of its episodes
         std::int64_t episode_ticks = 0;
         std::uint64_t seed_stream = 0;  // where the next episode's seed comes from
         std::uint64_t sticky_stream = 0; // the sticky actions' draws
         std::uint32_t seed = 0;
-        std::uint32_t best = 0;         // the best score of its episodes, for the picture
         std::uint8_t last_action = 1;   // the episode starts with the button pressed
         bool done = false;
         std::vector<std::uint32_t> runs; // ticks per run of equal actions, the action in the top bit

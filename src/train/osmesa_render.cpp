@@ -10,7 +10,6 @@
 #include <GL/gl.h>
 #include <GL/osmesa.h>
 
-#include "render/overlay.h"
 #include "render/scene.h"
 
 namespace {
@@ -43,11 +42,8 @@ const char* render_game(Game game, int width, int height, std::uint8_t* rgb)
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glViewport(0, 0, width, height);
     glLoadIdentity();
-    game.win_width = width;
-    game.win_height = height;
-    glClear(GL_COLOR_BUFFER_BIT);
-    draw_scene(game, game.random);
-    draw_overlay(game);
+    // A crash's burst as the next frame over it would draw it.
+    draw_frame(game, game.random, width, height);
     glFinish();
     const std::size_t row = static_cast<std::size_t>(width);
     for (int y = 0; y < height; ++y) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <system_error>
 
+#include "game/state.h"
 #include "train/batch.h"
 #include "train/render.h"
 
@@ -50,6 +51,21 @@ extern "C" {
 int skv_obs_size(void)
 {
     return OBS_SIZE;
+}
+
+int skv_window_width(void)
+{
+    return WINDOW_WIDTH;
+}
+
+int skv_window_height(void)
+{
+    return WINDOW_HEIGHT;
+}
+
+int skv_tick_ms(void)
+{
+    return static_cast<int>(TICK_MS);
 }
 
 int skv_can_render(void)

@@ -26,6 +26,12 @@ typedef struct skv_batch skv_batch;
 
 /* Floats in one game's observation. */
 SKV_API int skv_obs_size(void);
+/* The game's window as it opens, in pixels: the pictures' size unless asked otherwise. */
+SKV_API int skv_window_width(void);
+SKV_API int skv_window_height(void);
+/* Milliseconds of one tick at the full pace: a step of frame_skip ticks is that many times
+ * this long in the game's time. */
+SKV_API int skv_tick_ms(void);
 /* 1 when skv_render can draw. */
 SKV_API int skv_can_render(void);
 

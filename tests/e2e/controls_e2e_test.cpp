@@ -183,6 +183,12 @@ TEST(ControlOptions, ABadValueIsOneLineAndStatus2BeforeAnyWindow)
         {{"--toggle", "--speed=7O"}, "skarvolt: --speed takes a whole percentage from 50 to 100\n"},
         {{"--keys", "--speed"}, "skarvolt: --speed needs a percentage from 50 to 100\n"},
         {{"--speed", "60", "--speed", "60"}, "skarvolt: --speed given twice\n"},
+        // A mistyped option is said, not played without a word; GLUT's go to GLUT.
+        {{"--toogle", "-geometry", "640x480"},
+         "skarvolt: unknown option --toogle (the nearest is --toggle; --help lists them)\n"},
+        {{"--geometry", "800x600"},
+         "skarvolt: unknown option --geometry (the nearest is -geometry; --help lists them)\n"},
+        {{"--seed", "x"}, "skarvolt: --seed takes a whole number from 0 to 18446744073709551615\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));

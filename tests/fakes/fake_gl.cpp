@@ -5,7 +5,6 @@
 
 #include <GL/freeglut.h>
 
-#include "app/shell.h"
 #include "app/hooks.h"
 #include "game/state.h"
 
@@ -87,8 +86,6 @@ void reset_with_game(Game& game)
 {
     reset();
     game = Game{};
-    game.win_width = WINDOW_WIDTH;
-    game.win_height = WINDOW_HEIGHT;
 }
 
 std::array<double, 16> matrix()

@@ -57,8 +57,7 @@ extern bool recording;
 // Forgets everything and resets the matrix stack to one identity matrix.
 void reset();
 
-// reset(), and the game back to all zero (its sequence that of seed 1) in a window of its
-// opening size.
+// reset(), and the game back to all zero (its sequence that of seed 1).
 void reset_with_game(Game& game);
 
 // Column-major modelview matrix on top of the stack, and the stack's depth (1 = bottom).

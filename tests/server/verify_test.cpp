@@ -51,7 +51,7 @@ TEST(Verify, WhatTheCommentsSayCanOnlyLowerTheCategory)
         {"# options: --keys\n", "standard", 100},
         {"# options: --toggle\n", "assisted", 100},
         {"# options: --speed 70\n", "assisted", 70},
-        {"# options: --toggle --speed=50 --keys\n", "assisted", 50},
+        {"# options: --toggle --speed 50 --keys\n", "assisted", 50},
         {"# agent: skarvolt python\n", "agent", 100},
         {"# agent: skarvolt python\n# options: --speed 60\n", "agent", 60},
         // A score or a category written into the file is a comment like any other.

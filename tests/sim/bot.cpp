@@ -30,11 +30,11 @@ constexpr int LOOK_AHEAD = 160;
 constexpr int PILOT_HORIZONS[] = {3, 5, 8, 12, 18, 27, 40};
 constexpr int HISTORY = 512;
 
-SimGame sim;
+Session sim;
 const Game& game = sim.game;
 
 // A snapshot of the flight is a copy of it.
-using Snapshot = SimGame;
+using Snapshot = Session;
 
 void take(Snapshot* s)
 {
@@ -50,10 +50,10 @@ void restore(const Snapshot& s)
 bool step(bool held)
 {
     if (held)
-        sim_press(sim);
+        session_press(sim);
     else
-        thrust_off(sim.game);
-    sim_fire_tick(sim);
+        session_release(sim);
+    session_fire_tick(sim);
     return (game.state & RUNNING) != 0;
 }
 
@@ -124,7 +124,7 @@ int main(int argc, char** argv)
         std::fputs("sim-bot: TICKS must be from 1 to 4194303\n", stderr);
         return 2;
     }
-    sim_press(sim);
+    session_press(sim);
 
     std::uint64_t t = 0;       // ticks done
     std::uint64_t crashed = 0; // the latest crash that sent the search back

@@ -97,6 +97,21 @@ TEST(TraceNumbers, RandomFloatsMatchPrintf)
     EXPECT_EQ(mismatches(values), 0) << "of " << values.size() << " values";
 }
 
+// The range written in fixed notation, 1e-5 to 1e9, walked bit pattern by bit pattern in
+// steps that reach every exponent and many last digits: where nine digits round, tie or
+// carry into a new power of ten, the integer writer and printf must agree.
+TEST(TraceNumbers, TheFixedRangeWalkedMatchesPrintf)
+{
+    std::vector<float> values;
+    const std::uint32_t from = std::bit_cast<std::uint32_t>(1e-5f);
+    const std::uint32_t to = std::bit_cast<std::uint32_t>(1e9f);
+    for (std::uint32_t bits = from; bits <= to; bits += 997) {
+        const float v = std::bit_cast<float>(bits);
+        values.insert(values.end(), {v, -v});
+    }
+    EXPECT_EQ(mismatches(values), 0) << "of " << values.size() << " values";
+}
+
 // A tick's whole text, the crash line included, against printf's line.
 TEST(TraceNumbers, TickLinesMatchPrintf)
 {

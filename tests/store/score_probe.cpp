@@ -32,9 +32,9 @@ int main(int argc, char** argv)
     }
 
     GameState game{};
-    build_score_path(game);
-    std::printf("%s\n", game.score_path);
-    if (std::strcmp(game.score_path, argv[1]) != 0)
+    build_score_path();
+    std::printf("%s\n", score_file_path());
+    if (std::strcmp(score_file_path(), argv[1]) != 0)
         return 4;
     if (argc == 2)
         return 0;

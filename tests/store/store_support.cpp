@@ -33,7 +33,7 @@ namespace {
 // What the shell does: the title screen (no score, no best yet) loads, a crash saves.
 bool merge(const std::string& path, std::uint32_t score, std::uint32_t high_score)
 {
-    std::snprintf(game.score_path, sizeof game.score_path, "%s", path.c_str());
+    use_score_path(path.c_str());
     game.score = score;
     bool kept = true;
     if (score == 0 && high_score == 0) {

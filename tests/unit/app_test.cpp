@@ -9,10 +9,15 @@
 #include <gtest/gtest.h>
 
 #include "app/shell.h"
+#include "app/shell_session.h"
+#include "app/window.h"
 #include "fake_gl.h"
 #include "game/state.h"
 
 namespace {
+
+// The window's game, as the shell flies it.
+Game& game = window_session().game;
 
 bool version_requested(std::vector<std::string> args)
 {
@@ -72,6 +77,7 @@ class FrameTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        on_reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
         fake::reset_with_game(game);
     }
 };
@@ -83,8 +89,8 @@ TEST_F(FrameTest, ReshapeKeepsViewportAndSizeInStep)
         glTranslatef(0.5f, 0.5f, 0.0f); // left over from nowhere: reshape resets it
         fake::calls.clear();
         on_reshape(w, h);
-        EXPECT_EQ(game.win_width, w);
-        EXPECT_EQ(game.win_height, h);
+        EXPECT_EQ(window_size().width, w);
+        EXPECT_EQ(window_size().height, h);
         ASSERT_EQ(fake::names(), (std::vector<std::string>{"glViewport", "glLoadIdentity"}));
         EXPECT_EQ(fake::calls[0].args, (std::vector<double>{0, 0, double(w), double(h)}));
         EXPECT_EQ(fake::matrix()[12], 0.0);

@@ -3,6 +3,7 @@
 // shell's callbacks with them, against the same sessions held at full speed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -10,8 +11,11 @@
 #include <GL/freeglut.h>
 
 #include "app/controls.h"
+#include "app/options.h"
 #include "app/record.h"
 #include "app/shell.h"
+#include "app/shell_session.h"
+#include "app/window.h"
 #include "fake_gl.h"
 #include "game/random.h"
 #include "game/state.h"
@@ -21,6 +25,9 @@
 #include "version.h"
 
 namespace {
+
+// The window's game, as the shell flies it.
+Game& game = window_session().game;
 
 using test_support::read_file;
 
@@ -425,6 +432,48 @@ TEST_F(ControlsSession, ASlowerPaceArmsLongerTicksAndScoresTheSame)
         const std::string recording = finish("paced").recording;
         EXPECT_EQ(recording.find("# options: --speed"), speed == 100 ? std::string::npos : 0u)
             << recording;
+    }
+}
+
+// What the game leaves to GLUT must be GLUT's: anything else is one line naming it and
+// the nearest option, where a typo would otherwise start a game played otherwise than asked.
+TEST(CommandLine, WhatIsNeitherTheGamesNorGlutsIsNamedWithTheNearestOption)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string error; // "": all GLUT's
+    } cases[] = {
+        {{}, ""},
+        {{"-geometry", "640x480", "-display", ":1", "-iconic", "-indirect", "-direct",
+          "-gldebug", "-sync"},
+         ""},
+        {{"-display", "--toogle"}, ""}, // the display's name, however odd, is GLUT's
+        {{"--toogle"}, "unknown option --toogle (the nearest is --toggle; --help lists them)"},
+        {{"--key"}, "unknown option --key (the nearest is --keys; --help lists them)"},
+        {{"--speed=70", "--bogus"}, "unknown option --speed=70 (the nearest is --speed; --help lists them)"},
+        {{"-geometry", "1x1", "--geometry", "800x600"},
+         "unknown option --geometry (the nearest is -geometry; --help lists them)"},
+        {{"-x"}, "unknown option -x (the nearest is "},
+        {{"--\x1b[2J"}, "unknown option --\\x1b[2J (the nearest is "},
+        {{"run.rec"}, "unknown argument run.rec (--help lists the options)"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "skarvolt");
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        testing::internal::CaptureStderr();
+        const bool good = only_glut_arguments(static_cast<int>(args.size()), argv.data());
+        const std::string said = testing::internal::GetCapturedStderr();
+        const auto where = ::testing::PrintToString(c.args);
+        EXPECT_EQ(good, c.error.empty()) << where;
+        if (c.error.empty())
+            EXPECT_EQ(said, "") << where;
+        else
+            EXPECT_EQ(said.rfind("skarvolt: " + c.error, 0), 0u) << where << ": " << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), c.error.empty() ? 0 : 1) << where;
     }
 }
 

@@ -70,7 +70,7 @@ TEST_F(Overlay, TextFollowsTheState)
         game.state = c.state;
         game.score = c.score;
         game.high_score = c.high_score;
-        draw_overlay(game);
+        draw_overlay(game, WINDOW_WIDTH, WINDOW_HEIGHT);
         EXPECT_EQ(drawn_text(), c.text);
         EXPECT_EQ(fake::count("glBegin"), 1);
         for (const fake::Call& call : fake::calls)
@@ -85,7 +85,7 @@ TEST_F(Overlay, StateWithoutTextDrawsNeitherBoxNorText)
     game.state = 0;
     game.score = 5;
     game.high_score = 9;
-    draw_overlay(game);
+    draw_overlay(game, WINDOW_WIDTH, WINDOW_HEIGHT);
     EXPECT_TRUE(fake::calls.empty());
 }
 
@@ -94,7 +94,7 @@ TEST_F(Overlay, LargestNumbersAreDrawnWholeInABoxAsWideAsAllGlyphs)
     game.state = CRASHED | ARMED;
     game.score = 4294967295u;
     game.high_score = 4294967295u;
-    draw_overlay(game);
+    draw_overlay(game, WINDOW_WIDTH, WINDOW_HEIGHT);
     const std::string text = drawn_text();
     EXPECT_EQ(text, "4294967295 (HS: 4294967295)");
     EXPECT_EQ(text.size(), 27u);
@@ -113,9 +113,7 @@ TEST_F(Overlay, BoxIsDrawnAtOneUnitPerPixelInTheLowerLeftCorner)
         fake::reset();
         game.state = ARMED;
         game.high_score = 2024;
-        game.win_width = width;
-        game.win_height = height;
-        draw_overlay(game);
+        draw_overlay(game, width, height);
 
         const double w = text_width("HS: 2024");
         const double right = -1.0 + 2.0 * w / width;
@@ -145,7 +143,7 @@ TEST_F(Overlay, BoxThenWhiteThenRasterPositionThenGlyphsAndTheMatrixIsRestored)
 
     game.state = RUNNING;
     game.score = 42;
-    draw_overlay(game);
+    draw_overlay(game, WINDOW_WIDTH, WINDOW_HEIGHT);
     EXPECT_EQ(fake::matrix(), before);
     EXPECT_EQ(fake::matrix_depth(), 2);
 
@@ -169,9 +167,7 @@ TEST_F(Overlay, WindowWithoutAreaGetsNoBoxButKeepsItsText)
         game.state = CRASHED | ARMED;
         game.score = 7;
         game.high_score = 8;
-        game.win_width = width;
-        game.win_height = height;
-        draw_overlay(game);
+        draw_overlay(game, width, height);
         EXPECT_EQ(fake::count("glBegin"), 0);
         EXPECT_EQ(fake::count("glScalef"), 0);
         for (const fake::Call& call : fake::calls)

@@ -14,6 +14,7 @@
 #include "app/playback.h"
 #include "app/script.h"
 #include "game/random.h"
+#include "game/run.h"
 #include "game/state.h"
 #include "render/scene.h"
 #include "sim/replay.h"
@@ -52,7 +53,7 @@ TEST(RecordingReader, RefusesWhatIsNoRecordingAtItsLine)
         {header + "seed 4\npress\njump\n", "line 4: unknown event \"jump\""},
         {header + "seed 4\npress\ntick 3 4\n", "line 4: too many words after \"tick\""},
         {header + "press\nseed 4\n", "line 2: a recording begins with its \"seed\""},
-        {header + "seed 4\npress\nseed 5\n", "line 4: \"seed\" must come before every other"},
+        {header + "seed 4\npress\nspeed 120\n", "line 4: speed \"120\" is not a whole number from 50 to 100"},
         {header + "# options: --keys\n\npress\n", "line 4: a recording begins with its \"seed\""},
         {header, "line 2: a recording begins with its \"seed\", and this one has none"},
         {"", "line 1: a recording begins with its \"seed\", and this one has none"},
@@ -81,13 +82,15 @@ TEST(RecordingReader, LoadsTheEventsAndTheRecordedPace)
     test_support::write_file(path,
                              "# Skarvolt 1.1 recording\n# options: --toggle --speed 70\n"
                              "seed 9\npress\ntick 5\nframe\n");
-    Session session;
+    RecordedSession session;
     ASSERT_TRUE(load_session(path.c_str(), &session));
-    EXPECT_EQ(session.speed, 70);
-    ASSERT_EQ(session.events.size(), 4u);
+    // The pace that the options name comes as the "speed" of the recordings made since.
+    ASSERT_EQ(session.events.size(), 5u);
     EXPECT_EQ(session.events[0].event, Event::SEED);
     EXPECT_EQ(session.events[0].number, 9u);
-    EXPECT_EQ(session.events[2].number, 5u);
+    EXPECT_EQ(session.events[1].event, Event::SPEED);
+    EXPECT_EQ(session.events[1].number, 70u);
+    EXPECT_EQ(session.events[3].number, 5u);
 
     // Only a regular file is read, and a FIFO with no writer is never waited on.
     const std::string fifo = dir / "fifo";
@@ -96,6 +99,26 @@ TEST(RecordingReader, LoadsTheEventsAndTheRecordedPace)
     EXPECT_FALSE(load_session((dir / "missing").c_str(), &session));
     test_support::write_file(path, "seed 9\nfly\n");
     EXPECT_FALSE(load_session(path.c_str(), &session));
+}
+
+// A seed stands at a run's start only: the viewer flies the recording as it reads it, and
+// refuses one in the middle of a run by its line.
+TEST(RecordingReader, TakesASeedAtTheStartOfARunOnly)
+{
+    test_support::ScratchDir dir{"playback"};
+    const std::string path = dir / "runs";
+    const std::string header = "# Skarvolt 1.2 recording\n";
+    test_support::write_file(path, header + "seed 4\npress\ntick 100\nframe\nseed 4\npress\n");
+    RecordedSession session;
+    EXPECT_TRUE(load_session(path.c_str(), &session));
+    for (const std::string& text : {header + "seed 4\npress\ntick 3\nseed 5\n",
+                                    header + "seed 4\npress\ntick 100\nseed 5\n"}) {
+        test_support::write_file(path, text);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(load_session(path.c_str(), &session)) << text;
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find(": line 5: \"seed\" "), std::string::npos) << said;
+    }
 }
 
 // Three held runs, a run released at once, frames over every crash (two over one), and
@@ -107,9 +130,9 @@ const char SESSION[] =
     "press\ntick 40\nrelease\ntick 300\nframe\n"
     "press\ntick 1000\nframe\n";
 
-Session session_of(const std::string& text)
+RecordedSession session_of(const std::string& text)
 {
-    Session session;
+    RecordedSession session;
     std::FILE* file = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
     ScriptReader reader{.file = file, .recording = true};
     ScriptEvent event;
@@ -122,7 +145,7 @@ Session session_of(const std::string& text)
 // The simulator's trace of a script.
 std::string simulated(const std::string& text)
 {
-    static SimGame sim;
+    static Session sim;
     start_replay(sim, 1);
     std::FILE* script = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
     char* trace = nullptr;
@@ -148,14 +171,14 @@ std::string long_session()
 bool same(const Playhead& a, const Playhead& b)
 {
     return a.step == b.step && a.next == b.next && a.left == b.left && a.run == b.run
-        && std::memcmp(static_cast<const GameState*>(&a.game),
-                       static_cast<const GameState*>(&b.game), sizeof(GameState)) == 0
-        && a.game.random == b.game.random && shown_game(a).random == shown_game(b).random;
+        && std::memcmp(static_cast<const GameState*>(&a.session.game),
+                       static_cast<const GameState*>(&b.session.game), sizeof(GameState)) == 0
+        && a.session.game.random == b.session.game.random && session_burst(a.session) == session_burst(b.session);
 }
 
 TEST(Playback, FliesTheSimulatorsTicksAndPausesBeforeEachRun)
 {
-    const Session session = session_of(SESSION);
+    const RecordedSession session = session_of(SESSION);
     Player player;
     player_start(player, session);
     std::string trace;
@@ -166,15 +189,15 @@ TEST(Playback, FliesTheSimulatorsTicksAndPausesBeforeEachRun)
             run = player.head.run;
             starts.push_back(player.head.step);
             // A run starts after the pause, at its first tick still to come.
-            EXPECT_EQ(player.head.game.score, 0u);
+            EXPECT_EQ(player.head.session.game.score, 0u);
         }
         char text[TICK_TEXT_MAX];
-        const std::uint32_t before = player.head.game.score;
-        const bool was_running = player.head.game.state & RUNNING;
+        const std::uint32_t before = player.head.session.game.score;
+        const bool was_running = player.head.session.game.state & RUNNING;
         if (!player_step(player))
             break;
-        if (was_running && player.head.game.score == before + 1)
-            trace.append(text, static_cast<std::size_t>(format_tick(player.head.game, text)));
+        if (was_running && player.head.session.game.score == before + 1)
+            trace.append(text, static_cast<std::size_t>(format_tick(player.head.session.game, text)));
     } while (true);
     EXPECT_EQ(trace, simulated(SESSION));
     ASSERT_EQ(starts.size(), 4u);
@@ -186,7 +209,7 @@ TEST(Playback, FliesTheSimulatorsTicksAndPausesBeforeEachRun)
 
 TEST(Playback, AJumpLandsWhereFlyingOnWould)
 {
-    const Session session = session_of(long_session());
+    const RecordedSession session = session_of(long_session());
     Player reference;
     player_start(reference, session);
     std::vector<Playhead> at_step{reference.head};
@@ -209,15 +232,15 @@ TEST(Playback, AJumpLandsWhereFlyingOnWould)
 
 TEST(Playback, NextAndPreviousRunGoToRunStarts)
 {
-    const Session session = session_of(SESSION);
+    const RecordedSession session = session_of(SESSION);
     Player player;
     player_start(player, session);
     std::vector<std::int64_t> seen;
     for (int run = 1; run <= 4; ++run) {
         player_next_run(player);
         EXPECT_EQ(player.head.run, run);
-        EXPECT_TRUE(player.head.game.state & RUNNING);
-        EXPECT_EQ(player.head.game.score, 0u);
+        EXPECT_TRUE(player.head.session.game.state & RUNNING);
+        EXPECT_EQ(player.head.session.game.score, 0u);
         seen.push_back(player.head.step);
     }
     player_next_run(player);
@@ -235,7 +258,7 @@ TEST(Playback, NextAndPreviousRunGoToRunStarts)
     player_seek(player, seen[0]);
     player_previous_run(player);
     EXPECT_EQ(player.head.step, 0);
-    EXPECT_EQ(player.head.game.state, ARMED) << "the title screen";
+    EXPECT_EQ(player.head.session.game.state, ARMED) << "the title screen";
 }
 
 // Each recorded frame over a crash takes a burst's draws; the picture shows the burst of
@@ -257,39 +280,45 @@ TEST(Playback, TheBestShownIsTheOneTheGameShowed)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        const Session session = session_of(c.text);
+        const RecordedSession session = session_of(c.text);
         Player player;
         player_start(player, session);
-        EXPECT_EQ(shown_game(player.head).high_score, c.title);
+        EXPECT_EQ(player.head.session.game.high_score, c.title);
         while (player_step(player)) {
         }
-        ASSERT_TRUE(player.head.game.state & CRASHED);
-        EXPECT_EQ(shown_game(player.head).high_score, c.crash);
+        ASSERT_TRUE(player.head.session.game.state & CRASHED);
+        EXPECT_EQ(player.head.session.game.high_score, c.crash);
     }
 }
 
 TEST(Playback, TheBurstShownIsTheLastRecordedFramesOwn)
 {
     // The sequence at the crash, as a session without frames leaves it.
-    const auto at_crash = [](const Session& session) {
+    const auto at_crash = [](const RecordedSession& session) {
         Player player;
         player_start(player, session);
-        while (!(player.head.game.state & CRASHED) && player_step(player)) {
+        while (!(player.head.session.game.state & CRASHED) && player_step(player)) {
         }
         return player.head;
     };
     const Playhead bare = at_crash(session_of("seed 3\npress\ntick 300\n"));
     const Playhead framed = at_crash(session_of("seed 3\npress\ntick 300\nframe\nframe\n"));
-    ASSERT_TRUE(bare.game.state & CRASHED);
-    EXPECT_EQ(shown_game(bare).random, bare.game.random) << "no frame has taken draws";
+    ASSERT_TRUE(bare.session.game.state & CRASHED);
+    EXPECT_EQ(session_burst(bare.session), bare.session.game.random) << "no frame has taken draws";
 
-    RandomState after_first = bare.game.random;
-    take_burst_draws(after_first);
-    RandomState after_both = after_first;
-    take_burst_draws(after_both);
-    EXPECT_EQ(framed.game.random, after_both);
-    EXPECT_EQ(shown_game(framed).random, after_first);
-    EXPECT_EQ(framed.game.state, CRASHED | ARMED);
+    // Where a frame's burst leaves the sequence.
+    const auto taken = [](const RandomState& from) {
+        Game game;
+        game.state = CRASHED;
+        game.random = from;
+        take_burst(game);
+        return game.random;
+    };
+    const RandomState after_first = taken(bare.session.game.random);
+    const RandomState after_both = taken(after_first);
+    EXPECT_EQ(framed.session.game.random, after_both);
+    EXPECT_EQ(session_burst(framed.session), after_first);
+    EXPECT_EQ(framed.session.game.state, CRASHED | ARMED);
 }
 
 TEST(Playback, TheTitleSaysTheFileTheRunAndThePace)

@@ -16,8 +16,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "app/playback.h"
 #include "app/record.h"
 #include "app/shell.h"
+#include "app/shell_session.h"
+#include "app/window.h"
 #include "fake_gl.h"
 #include "game/random.h"
 #include "game/run.h"
@@ -28,6 +31,9 @@
 #include "version.h"
 
 namespace {
+
+// The window's game, as the shell flies it.
+Game& game = window_session().game;
 
 using test_support::read_file;
 using test_support::write_file;
@@ -115,6 +121,97 @@ TEST_F(RecordingTest, SeveralRunsReplayTickForTick)
         crashes += line.starts_with("crash ") ? 1 : 0;
     EXPECT_EQ(crashes, 2);
     EXPECT_EQ(replay(recording), flown);
+}
+
+// skarvolt --seed N: every run flies the tunnel of seed N, the recording says "seed N"
+// before each run after the first, and the simulator and the viewer fly it to the scores
+// the game showed.
+TEST_F(RecordingTest, EveryRunFromTheFixedSeedReplaysInTheSimulatorAndTheViewer)
+{
+    const std::string recording = path("session");
+    ASSERT_TRUE(start_recording(recording.c_str()));
+    constexpr unsigned SEED = 31;
+    set_run_seed(SEED);
+    random_seed(&game.random, SEED);
+    record_seed(SEED);
+    open_title_screen();
+    on_display();
+    press();
+    ticks(); // held to the crash out of the top
+    const std::string first_run = trace_;
+    on_display();
+    on_display(); // two bursts: without the seed again, the next tunnel would be another
+    press();
+    ticks(12);
+    release();
+    ticks(); // let fall
+    on_display();
+    trace_.clear();
+    press();
+    ticks(); // held again: the same tunnel, tick for tick
+    const std::string third_run = trace_;
+    finish_recording();
+    set_run_seed(std::nullopt);
+
+    EXPECT_EQ(third_run, first_run);
+    const std::string text = read_file(recording).value_or("");
+    std::size_t seeds = 0;
+    for (std::size_t at = 0; (at = text.find("\nseed 31\npress\n", at)) != std::string::npos; ++at)
+        ++seeds;
+    EXPECT_EQ(seeds, 3u) << text;
+
+    std::vector<std::uint32_t> simulated;
+    std::istringstream lines(replay(recording));
+    for (std::string line; std::getline(lines, line);)
+        if (line.starts_with("crash "))
+            simulated.push_back(static_cast<std::uint32_t>(std::stoul(line.substr(6))));
+    ASSERT_EQ(simulated.size(), 3u) << text;
+    EXPECT_EQ(simulated[0], 45u);
+    EXPECT_EQ(simulated[2], 45u);
+
+    RecordedSession session;
+    ASSERT_TRUE(load_session(recording.c_str(), &session));
+    Player player;
+    player_start(player, session);
+    std::vector<std::uint32_t> watched;
+    bool was_crashed = false;
+    while (player_step(player)) {
+        const Game& shown = player.head.session.game;
+        if ((shown.state & CRASHED) && !was_crashed)
+            watched.push_back(shown.score);
+        was_crashed = shown.state & CRASHED;
+    }
+    EXPECT_EQ(watched, simulated);
+}
+
+// The pace is an event: written after the seed when it is not the full one and where it
+// changes, and the viewer plays each part of the session at its own.
+TEST_F(RecordingTest, ThePaceIsWrittenWhereItIsSetAndTheViewerFollowsIt)
+{
+    const std::string recording = path("session");
+    ASSERT_TRUE(start_recording(recording.c_str()));
+    use_controls({.speed = 70});
+    random_seed(&game.random, 7);
+    record_seed(7);
+    open_title_screen();
+    press();
+    ticks(4);
+    use_controls({.speed = 100}); // the page's panel, in the middle of the run
+    ticks(); // held to the crash
+    finish_recording();
+
+    const std::string text = read_file(recording).value_or("");
+    EXPECT_EQ(text, HEADER + "# options: --speed 70\nseed 7\nspeed 70\npress\ntick 4\n"
+                             "# options from here: none\nspeed 100\ntick 41\n");
+    RecordedSession session;
+    ASSERT_TRUE(load_session(recording.c_str(), &session));
+    Player player;
+    player_start(player, session);
+    std::vector<int> paces{player.head.session.speed};
+    while (player_step(player))
+        if (player.head.session.speed != paces.back())
+            paces.push_back(player.head.session.speed);
+    EXPECT_EQ(paces, (std::vector<int>{70, 100}));
 }
 
 // The page's panel may change the options in the middle of a session: the file says so

@@ -22,8 +22,6 @@
 #include "app/shell.h"
 #include "app/viewer.h"
 #include "app/window.h"
-#include "game/best.h"
-#include "game/random.h"
 #include "platform/web/glut_page.h"
 
 namespace {
@@ -78,7 +76,7 @@ std::uint32_t seed_from_page()
     const int found = page_seed_text(text, sizeof text, &length);
     const bool whole = found == SEED_WHOLE && std::strlen(text) == static_cast<std::size_t>(length);
     if (whole && parse_count(text, &seed)) {
-        random_seed(&game.random, static_cast<std::uint32_t>(seed));
+        seed_game(seed);
         return static_cast<std::uint32_t>(seed);
     }
     if (found != NO_SEED) {
@@ -107,7 +105,7 @@ std::uint32_t seed_from_page()
     std::uint32_t words[2];
     browser_random_seed(words);
     seed = (static_cast<std::uint64_t>(words[1]) << 32) | words[0];
-    random_seed(&game.random, static_cast<std::uint32_t>(seed));
+    seed_game(seed);
     return static_cast<std::uint32_t>(seed);
 }
 
@@ -179,12 +177,9 @@ extern "C" EMSCRIPTEN_KEEPALIVE void page_controls(int toggle, int speed, int ke
 {
     if (speed < SLOWEST_SPEED || speed > FULL_SPEED)
         speed = FULL_SPEED;
-    const Controls chosen{.toggle = toggle != 0, .keys = keys != 0, .speed = speed};
-    use_controls(chosen);
-    // The next session's recording names them, as the desktop's names its options.
-    char text[CONTROLS_TEXT_SIZE];
-    describe_controls(chosen, text, sizeof text);
-    record_options(text);
+    // The recording names them, as the desktop's names its options, and notes the pace
+    // where it changes.
+    use_controls({.toggle = toggle != 0, .keys = keys != 0, .speed = speed});
 }
 
 // The page's "Play again", after a quit key: a new game in the same canvas, as a reload
@@ -192,12 +187,11 @@ extern "C" EMSCRIPTEN_KEEPALIVE void page_controls(int toggle, int speed, int ke
 // score stays even where the browser's storage keeps nothing.
 extern "C" EMSCRIPTEN_KEEPALIVE void play_again()
 {
-    const std::uint32_t best = game.high_score;
-    game = Game{};
+    const std::uint32_t best = best_known();
+    new_game();
     use_shell_callbacks();
     record_session(seed_from_page());
-    open_title_screen();
-    game.high_score = merge_best(game.high_score, best).best;
+    open_title_screen(best);
     glut_resume();
 }
 
@@ -208,7 +202,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE void play_again()
 extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
 {
     // The recording shown lives as long as the viewer shows it.
-    static Session shown;
+    static RecordedSession shown;
     const int length = watched_length();
     if (length < 0)
         return 0;
@@ -230,7 +224,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
         unlink(name);
         return 0;
     }
-    Session loaded;
+    RecordedSession loaded;
     const bool good = load_session(name, &loaded);
     unlink(name);
     if (!good)

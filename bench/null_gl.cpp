@@ -1,13 +1,6 @@
-#include "sim/headless_gl.h"
-
+// The drawing's GL and GLUT calls as no-ops, so that the benchmarks time the game's own
+// work of a frame. Which calls the drawing may make is told in src/CMakeLists.txt.
 #include <GL/freeglut.h>
-
-#include "app/hooks.h"
-
-Micros clock_now_us()
-{
-    return 0;
-}
 
 // Symbol behind GLUT_BITMAP_HELVETICA_18: only its address matters.
 void* glutBitmapHelvetica18 = nullptr;
