@@ -2,7 +2,6 @@
 #include "server/verify.h"
 
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 #include "app/script.h"
