@@ -45,8 +45,10 @@ void BM_SeekAnywhereWithCopiesKept(benchmark::State& state)
     const std::int64_t last = player.head.step;
     std::int64_t target = 0;
     for (auto _ : state) {
-        // Steps spread over the session, each just short of the next kept copy.
-        target = (target + 7 * SNAPSHOT_STEPS + SNAPSHOT_STEPS - 1) % last;
+        // Steps spread over the session; in a session of runs, a copy is kept about every
+        // SNAPSHOT_WORK steps, and these fall just short of one.
+        constexpr auto stride = static_cast<std::int64_t>(SNAPSHOT_WORK);
+        target = (target + 7 * stride + stride - 1) % last;
         player_seek(player, target);
         benchmark::DoNotOptimize(player.head.session.game.score);
     }

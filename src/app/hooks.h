@@ -1,25 +1,25 @@
-// What the shells call but do not provide. Each program links exactly one provider:
+// What the shell calls but does not provide. Each program that links the shell links
+// exactly one provider:
 //
 //   load_best_score,  the game:           src/store/high_score.cpp (the score file)
-//   save_best_score   the simulator:      src/sim/memory_score.cpp (kept in memory)
-//                     the unit tests:     a double in tests/fakes/fake_hooks.cpp
+//   save_best_score   the unit tests:     a double in tests/fakes/fake_hooks.cpp
 //                     the browser:        src/platform/web/score.cpp (the page's storage)
 //
 //   clock_now_us      the game and the browser: src/app/clock.cpp (the monotonic clock)
-//                     the headless tools: src/sim/headless_gl.cpp (a clock that stands still)
 //                     the unit tests:     tests/fakes/fake_gl.cpp (moved on by each tick
 //                                         fired; tests may set it)
 //
-// The calls are resolved when the program is linked. The rules call neither: the shell
-// passes them the time and stores the score when a rule says so.
+// The calls are resolved when the program is linked. The rules and the session call
+// neither: the shell passes them the time and stores the best when a crash says so. The
+// simulator and the training batch fly sessions of their own and store nothing.
 #pragma once
 
 #include <cstdint>
 
 #include "game/state.h"
 
-// The stores only load and save; the shells merge what they answer into the game's best
-// with merge_best (game/best.h).
+// The stores only load and save; the shell merges what they answer into the session's
+// best with session_best_stored (session/session.h).
 
 // What is stored (0 when nothing is, or it cannot be read, which is said in one line),
 // read at once: no wait for a game that is saving, whose save leaves a whole number in

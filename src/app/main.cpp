@@ -15,6 +15,20 @@
 #include "store/high_score.h"
 #include "version.h"
 
+namespace {
+
+// The GL driver may keep compiled shaders in a cache under the home directory, which a
+// picture drawn with fixed functions gains nothing from; and on a home with no room left,
+// Mesa's cache dies with SIGBUS in a thread of its own and takes the game and its best
+// score with it. Off, unless the player turned it on or off themselves; the older name too.
+void keep_shader_cache_off()
+{
+    setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
+    setenv("MESA_GLSL_CACHE_DISABLE", "true", 0);
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     // Answered before anything touches the window system, the home directory or a file.
@@ -60,17 +74,17 @@ int main(int argc, char** argv)
     }
     if (!geometry_options_good(argc, argv))
         return EXIT_BAD_OPTION;
+    // Known before the recording starts, which must never take the score file's place.
+    if (play_path == nullptr)
+        build_score_path();
     if (record_path != nullptr) {
-        if (!start_recording(record_path))
+        if (!start_recording(record_path, score_file_path()))
             return EXIT_BAD_RECORD;
         // The quit keys and a closed window all end in exit, and Ctrl-C, kill and a
         // closed terminal in a signal: the recording keeps the ticks of a run in progress.
         std::atexit(finish_recording);
         finish_recording_on_quit_signals();
     }
-
-    if (play_path == nullptr)
-        build_score_path();
 
     // A program started without even a name still gets a window.
     char fallback_name[] = "skarvolt";
@@ -80,6 +94,7 @@ int main(int argc, char** argv)
         argv = fallback_argv;
     }
 
+    keep_shader_cache_off();
     open_window(&argc, argv);
     watch_window();
     if (play_path != nullptr) {

@@ -5,15 +5,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "game/run.h"
+#include "render/scene.h"
 #include "session/session.h"
 
 namespace {
+
+constexpr char TOO_LARGE[] = "larger than 64 MiB, more than any recording holds";
+static_assert(MAX_RECORDING_BYTES == std::uint64_t{64} << 20, "TOO_LARGE says its size");
+static_assert(FRAME_WORK == 2 * BURST_RAYS, "a frame's work is the draws of its burst");
+
+// The status of a recording that cannot be read, as of one too large for the memory.
+constexpr int EXIT_OUT_OF_MEMORY = 2;
 
 bool cannot_read(const char* path, const char* why)
 {
@@ -27,6 +36,9 @@ bool cannot_read(const char* path, const char* why)
 void apply(Player& player, const ScriptEvent& event)
 {
     Playhead& head = player.head;
+    // A frame over a crash draws its burst.
+    if (event.event == Event::FRAME && (head.session.game.state & CRASHED))
+        head.work += FRAME_WORK;
     if (session_apply(head.session, event).started) {
         ++head.run;
         if (player.run_starts.empty() || player.run_starts.back() < head.step)
@@ -36,11 +48,16 @@ void apply(Player& player, const ScriptEvent& event)
 
 // Plays the events that take no time, up to the next one that takes a step: a tick of a
 // run in progress, or a step of the pause before a run.
+void keep_snapshot(Player& player);
+
 void settle(Player& player)
 {
     Playhead& head = player.head;
     const std::vector<ScriptEvent>& events = player.session->events;
     for (; head.next < events.size(); ++head.next, head.begun = false) {
+        // Between the events of one step too: a step may be followed by a great many
+        // frames, and a jump must not fly them all again.
+        keep_snapshot(player);
         const ScriptEvent& event = events[head.next];
         const Game& game = head.session.game;
         const bool starts_run = event.event == Event::PRESS && (game.state & ARMED);
@@ -56,6 +73,7 @@ void settle(Player& player)
             if (event.event == Event::TICK)
                 continue;
         }
+        ++head.work;
         apply(player, event);
     }
     if (player.last_step < 0)
@@ -65,9 +83,60 @@ void settle(Player& player)
 void keep_snapshot(Player& player)
 {
     const Playhead& head = player.head;
-    if (head.step % SNAPSHOT_STEPS == 0
-        && player.snapshots.size() == static_cast<std::size_t>(head.step / SNAPSHOT_STEPS))
+    if (head.work >= player.snapshots.back().work + SNAPSHOT_WORK)
         player.snapshots.push_back(head);
+}
+
+// The recording being read, for the one line said when the memory runs out.
+const char* reading = nullptr;
+
+// Memory that cannot be had ends the viewer with one line, not an abort. (Said here
+// rather than caught: a handler would cost the programs a dependency on the unwinding
+// library.)
+[[noreturn]] void out_of_memory()
+{
+    if (reading != nullptr)
+        cannot_read(reading, "not enough memory to hold it");
+    else
+        std::fputs("skarvolt: not enough memory to go on watching\n", stderr);
+    std::exit(EXIT_OUT_OF_MEMORY);
+}
+
+// Reads the events of a recording and flies them as they are read, so that an event that
+// cannot stand where it does is refused by its line; adds up the work the file asks for,
+// refusing it at the line that asks for more than any recording, and counts the runs.
+bool read_events(const char* path, std::FILE* file, RecordedSession* session)
+{
+    ScriptReader reader{.file = file, .recording = true, .max_bytes = MAX_RECORDING_BYTES};
+    Session flown;
+    start_game(flown.game);
+    std::uint64_t work = 0;
+    ScriptEvent event;
+    ScriptRead read;
+    while ((read = read_event(reader, &event)) == ScriptRead::EVENT) {
+        const std::uint64_t asked = event.event == Event::TICK    ? event.number
+                                    : event.event == Event::FRAME ? FRAME_WORK
+                                                                  : 0;
+        if (asked > MAX_SCRIPT_WORK - work) {
+            say_too_much_work(reader);
+            report_bad_line("skarvolt", path, reader);
+            return false;
+        }
+        work += asked;
+        const Applied applied = session_apply(flown, event);
+        if (applied.refused != nullptr) {
+            std::snprintf(reader.reason, sizeof reader.reason, "%s", applied.refused);
+            report_bad_line("skarvolt", path, reader);
+            return false;
+        }
+        session->runs += applied.started ? 1 : 0;
+        session->events.push_back(event);
+    }
+    if (read == ScriptRead::BAD) {
+        report_bad_line("skarvolt", path, reader);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -83,35 +152,22 @@ bool load_session(const char* path, RecordedSession* session)
         close(fd);
         return cannot_read(path, "not a regular file");
     }
+    if (static_cast<std::uint64_t>(st.st_size) > MAX_RECORDING_BYTES) {
+        close(fd);
+        return cannot_read(path, TOO_LARGE);
+    }
     std::FILE* file = fdopen(fd, "r");
     if (file == nullptr) {
         close(fd);
         return cannot_read(path, std::strerror(errno));
     }
-    ScriptReader reader{.file = file, .recording = true};
     *session = RecordedSession{};
-    // Flown as it is read, so that an event that cannot stand where it does is refused by
-    // its line.
-    Session flown;
-    start_game(flown.game);
-    ScriptEvent event;
-    ScriptRead read;
-    while ((read = read_event(reader, &event)) == ScriptRead::EVENT) {
-        const char* refused = session_apply(flown, event).refused;
-        if (refused != nullptr) {
-            std::fclose(file);
-            std::snprintf(reader.reason, sizeof reader.reason, "%s", refused);
-            report_bad_line("skarvolt", path, reader);
-            return false;
-        }
-        session->events.push_back(event);
-    }
+    std::set_new_handler(out_of_memory);
+    reading = path;
+    const bool read = read_events(path, file, session);
+    reading = nullptr;
     std::fclose(file);
-    if (read == ScriptRead::BAD) {
-        report_bad_line("skarvolt", path, reader);
-        return false;
-    }
-    return true;
+    return read;
 }
 
 void player_start(Player& player, const RecordedSession& session)
@@ -119,8 +175,9 @@ void player_start(Player& player, const RecordedSession& session)
     player = Player{};
     player.session = &session;
     start_game(player.head.session.game);
+    // The first copy: every jump back starts from it or a later one.
+    player.snapshots.push_back(player.head);
     settle(player);
-    keep_snapshot(player);
 }
 
 bool player_step(Player& player)
@@ -133,8 +190,8 @@ bool player_step(Player& player)
         session_apply(head.session, {Event::TICK, 1});
     --head.left;
     ++head.step;
+    ++head.work;
     settle(player);
-    keep_snapshot(player);
     return true;
 }
 
@@ -143,11 +200,16 @@ void player_seek(Player& player, std::int64_t step)
     step = std::max<std::int64_t>(step, 0);
     if (player.last_step >= 0)
         step = std::min(step, player.last_step);
-    // The nearest copy at or before the step, unless the playhead stands nearer.
-    const std::size_t kept = std::min(static_cast<std::size_t>(step / SNAPSHOT_STEPS),
-                                      player.snapshots.size() - 1);
-    if (step < player.head.step || player.snapshots[kept].step > player.head.step)
-        player.head = player.snapshots[kept];
+    // The furthest copy at or before the step, unless the playhead stands further on. A
+    // copy kept between the events of a step settles them first.
+    const auto after = std::upper_bound(
+        player.snapshots.begin(), player.snapshots.end(), step,
+        [](std::int64_t wanted, const Playhead& copy) { return wanted < copy.step; });
+    const Playhead& kept = *(after - 1);
+    if (step < player.head.step || kept.work > player.head.work) {
+        player.head = kept;
+        settle(player);
+    }
     while (player.head.step < step && player_step(player)) {
     }
 }
@@ -166,15 +228,29 @@ void player_next_run(Player& player)
     }
 }
 
-void player_previous_run(Player& player)
+void player_previous_run(Player& player, Micros now_us)
 {
+    const bool again =
+        player.last_previous_run >= 0 && now_us - player.last_previous_run < AGAIN_US;
+    player.last_previous_run = now_us;
     const std::int64_t now = player.head.step;
-    const auto at = std::lower_bound(player.run_starts.begin(), player.run_starts.end(), now);
-    player_seek(player, at == player.run_starts.begin() ? 0 : *(at - 1));
+    const std::vector<std::int64_t>& starts = player.run_starts;
+    // The run in progress: the last to start at or before the playhead.
+    auto run = std::upper_bound(starts.begin(), starts.end(), now);
+    if (run == starts.begin()) {
+        player_seek(player, 0);
+        return;
+    }
+    --run;
+    if (again || now - *run < SECOND_STEPS) {
+        player_seek(player, run == starts.begin() ? 0 : *(run - 1));
+        return;
+    }
+    player_seek(player, *run);
 }
 
-void viewer_title(const char* name, const Playhead& head, bool paused, bool ended, int rate,
-                  char* text, int size)
+void viewer_title(const char* name, const Playhead& head, int runs, bool paused, bool ended,
+                  int rate, char* text, int size)
 {
     char pace[16];
     if (paused)
@@ -188,5 +264,5 @@ void viewer_title(const char* name, const Playhead& head, bool paused, bool ende
     if (head.run == 0)
         std::snprintf(text, size, "%s: before the first run, %s", name, pace);
     else
-        std::snprintf(text, size, "%s: run %d, %s", name, head.run, pace);
+        std::snprintf(text, size, "%s: run %d of %d, %s", name, head.run, runs, pace);
 }

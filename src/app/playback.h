@@ -25,9 +25,13 @@
 
 // About a second, at the game's pace.
 inline constexpr std::int64_t HOLD_STEPS = 84;
-// A copy of the playhead is kept every so many steps, so that a jump re-flies at most
-// these: 12 seconds of play.
-inline constexpr std::int64_t SNAPSHOT_STEPS = 1000;
+// A second of play, in steps.
+inline constexpr std::int64_t SECOND_STEPS = 1000 / TICK_MS;
+// A copy of the playhead is kept each time the flight has done this much more work, so
+// that a jump re-flies at most this much: each step counts one, as does each event, and
+// a frame over a crash FRAME_WORK (720) for the draws of its burst. A session at the
+// largest work a recording may ask keeps some thousands of copies of a few kilobytes.
+inline constexpr std::uint64_t SNAPSHOT_WORK = 4000;
 
 // The viewer's speed in quarters of the session's pace: 1 (a quarter) to 64 (16 times).
 inline constexpr int SLOWEST_RATE = 1;
@@ -39,12 +43,15 @@ inline constexpr std::int64_t JUMP_STEPS = 5000 / TICK_MS;
 // A recording read whole.
 struct RecordedSession {
     std::vector<ScriptEvent> events;
+    int runs = 0; // how many runs it holds
 };
 
 // Reads the recording at path, and flies it once to make sure that it can be played (a
-// "seed" in the middle of a run cannot). False, after one line on standard error naming
-// the file (and the line, for a line that is no recording's), when it cannot be read or
-// is no recording.
+// "seed" in the middle of a run cannot) and to count its runs. False, after one line on
+// standard error naming the file (and the line, for a line that is no recording's), when
+// it cannot be read, is no recording, is larger than MAX_RECORDING_BYTES or asks for more
+// than MAX_SCRIPT_WORK. From then on, memory that runs out (a recording too large for it,
+// or the copies kept for jumps) ends the program with one line and status 2.
 bool load_session(const char* path, RecordedSession* session);
 
 // Where the session stands: the session as it was after `step` steps.
@@ -55,12 +62,15 @@ struct Playhead {
     std::uint64_t left = 0;       // run) have begun; how many are left
     std::int64_t step = 0;
     int run = 0;                  // runs started so far
+    std::uint64_t work = 0;       // what flying this far took (see SNAPSHOT_WORK)
 };
 
 struct Player {
     const RecordedSession* session = nullptr;
     Playhead head;
-    std::vector<Playhead> snapshots;  // at every SNAPSHOT_STEPS steps, as far as flown
+    std::vector<Playhead> snapshots;  // the start, then at every SNAPSHOT_WORK of work, as far
+                                      // as flown; a copy may stand between the events of a step
+    Micros last_previous_run = -1;    // real time of the last player_previous_run; -1: none
     std::vector<std::int64_t> run_starts; // the step at which each run started, as far as flown
     std::int64_t last_step = -1;      // the session's last step, once it has been reached
 };
@@ -76,13 +86,16 @@ bool player_step(Player& player);
 void player_seek(Player& player, std::int64_t step);
 
 // The start of the next run after the playhead, or the end of the session when none
-// follows; the start of the run in progress, or of the run before when the playhead
-// stands at a run's start (the session's start before the first run).
+// follows; the start of the run in progress, or of the run before (the session's start
+// before the first run) when the playhead stands within the run's first second of play
+// or when the last call came less than AGAIN_US before `now` (real time): a key pressed
+// again at once goes on back, as media players do.
+inline constexpr Micros AGAIN_US = 1'000'000;
 void player_next_run(Player& player);
-void player_previous_run(Player& player);
+void player_previous_run(Player& player, Micros now);
 
-// The title: the file's name, the run, and paused, ended or the speed (paused first: the
-// player paused it).
-// "session.rec: run 2, paused"; "session.rec: run 3, 1/4x".
-void viewer_title(const char* name, const Playhead& head, bool paused, bool ended, int rate,
-                  char* text, int size);
+// The title: the file's name, the run of how many, and paused, ended or the speed (paused
+// first: the player paused it).
+// "session.rec: run 2 of 9, paused"; "session.rec: run 3 of 9, 1/4x".
+void viewer_title(const char* name, const Playhead& head, int runs, bool paused, bool ended,
+                  int rate, char* text, int size);

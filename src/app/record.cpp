@@ -199,8 +199,51 @@ void put_ticks()
     rec.counted = score;
 }
 
-// An open that can neither hang on a FIFO nor become the terminal's.
-constexpr int OPEN_FLAGS = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+// An open that can neither hang on a FIFO, nor become the terminal's, nor follow a link.
+// Read too: what the file holds is looked at before it is replaced.
+constexpr int OPEN_FLAGS = O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
+
+constexpr char NOT_A_RECORDING[] =
+    "it holds something else than a recording, which the game never writes over";
+constexpr char LINK_REFUSED[] = "it is a symbolic link, which the game never writes through";
+
+// The high-score file, by what it is rather than by its name (a hard link, a name with
+// "..": the same file).
+bool is_score_file(const struct stat& recording, const char* score_path)
+{
+    struct stat score {};
+    return score_path != nullptr && score_path[0] != '\0' && stat(score_path, &score) == 0
+           && score.st_dev == recording.st_dev && score.st_ino == recording.st_ino;
+}
+
+// Why the open file at fd may not be replaced by a recording, or nullptr when it may: it
+// is empty, or its first line is the header this game writes.
+const char* not_a_recording(int fd)
+{
+    char first[MAX_EVENT_LINE + 2];
+    std::size_t got = 0;
+    while (got < sizeof first - 1) {
+        const ssize_t n = pread(fd, first + got, sizeof first - 1 - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::strerror(errno);
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    if (got == 0)
+        return nullptr;
+    first[got] = '\0';
+    char* end = std::strchr(first, '\n');
+    // A NUL before the line's end hides it, as well.
+    if (end == nullptr)
+        return NOT_A_RECORDING;
+    *end = '\0';
+    if (end > first && end[-1] == '\r')
+        end[-1] = '\0';
+    return is_recording_header(first) ? nullptr : NOT_A_RECORDING;
+}
 
 } // namespace
 
@@ -224,27 +267,32 @@ bool take_record_option(int* argc, char** argv, const char** path)
     return take_file_option(argc, argv, "--record", path);
 }
 
-bool start_recording(const char* path)
+bool start_recording(const char* path, const char* score_path)
 {
     sigemptyset(&quit_signals);
     for (const int signal_number : QUIT_SIGNALS)
         sigaddset(&quit_signals, signal_number);
     rec = Recording{};
     rec.path = path;
-    // What is there and is no regular file (a device, a FIFO, a directory, or a link to
-    // one) is not even opened.
+    // What is there and is no regular file (a device, a FIFO, a directory) is not even
+    // opened; nor is a link, which could lead anywhere, another user's file included.
     struct stat st {};
-    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+        std::fprintf(stderr, "skarvolt: cannot record to %s: %s\n", path, LINK_REFUSED);
+        return false;
+    }
+    if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
         std::fprintf(stderr, "skarvolt: cannot record to %s: not a regular file\n", path);
         return false;
     }
-    // Made new when it is not there; otherwise opened as it is, a link followed.
+    // Made new when it is not there; otherwise opened as it is, never through a link.
     int fd = open(path, OPEN_FLAGS | O_CREAT | O_EXCL, 0666);
     rec.created = fd >= 0;
     if (fd < 0 && errno == EEXIST)
         fd = open(path, OPEN_FLAGS);
     if (fd < 0) {
-        std::fprintf(stderr, "skarvolt: cannot record to %s: %s\n", path, std::strerror(errno));
+        const char* why = errno == ELOOP ? LINK_REFUSED : std::strerror(errno);
+        std::fprintf(stderr, "skarvolt: cannot record to %s: %s\n", path, why);
         return false;
     }
     rec.fd = fd;
@@ -253,6 +301,10 @@ bool start_recording(const char* path)
         return abandon(std::strerror(errno));
     if (!S_ISREG(st.st_mode))
         return abandon("not a regular file");
+    // The best score is the player's, and a recording in its place would stop every later
+    // game from saving one; whatever name leads to it.
+    if (is_score_file(st, score_path))
+        return abandon("it is the high-score file");
     // One game to a file: two would interleave their lines into a session that nobody
     // played. The lock lasts as long as the file is open. A file system without locks
     // still records.
@@ -264,6 +316,9 @@ bool start_recording(const char* path)
         rec.fd = -1;
         return false;
     }
+    // Only a recording is ever replaced: a file with anything else in it is the player's.
+    if (const char* why = not_a_recording(fd))
+        return abandon(why);
     // Kept clear of standard input, output and error, should one of them be closed: the
     // game's messages must not land in the recording.
     if (fd <= STDERR_FILENO) {

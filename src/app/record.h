@@ -24,11 +24,13 @@ bool take_file_option(int* argc, char** argv, const char* option, const char** p
 
 // Opens, or creates, the file at path for the recording, and locks it for the session: a
 // file that another game records to is refused. A file that was there is emptied when the
-// first line is written. Never blocks, and never opens what is not a regular file (a link
-// is followed to a regular file only). False, after one line on standard error naming the
+// first line is written, and only an empty file or an older recording (its first line the
+// header this game writes) is taken. Never blocks, never follows a link, never opens what
+// is not a regular file, and never takes the high-score file (score_path, when there is
+// one, whatever name leads to it). False, after one line on standard error naming the
 // file, when it cannot be had. The path is kept, not copied: it must last until
 // finish_recording (the command line's does).
-bool start_recording(const char* path);
+bool start_recording(const char* path, const char* score_path = nullptr);
 
 // The options the session is played with, as the command line gives them ("--toggle
 // --speed 70 --keys"): the recording names them in a comment line above its seed, so a

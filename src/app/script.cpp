@@ -81,18 +81,33 @@ struct Line {
     bool bytes = false;            // anything at all stood on the line
 };
 
-LineRead read_line(std::FILE* script, Line& line, char* reason, int size)
+// Reads one line; *bytes counts what was taken from the file, and a line that would take
+// it past max_bytes (0: no limit) is refused at that byte.
+LineRead read_line(std::FILE* script, Line& line, std::uint64_t* bytes, std::uint64_t max_bytes,
+                   char* reason, int size)
 {
-    int length = 0;
+    int length = 0;          // of the whole line, its comment included
+    int text_length = 0;     // before the comment
     int comment_length = -1; // no comment yet
     line.bytes = false;
+    const auto next_byte = [&]() {
+        const int c = std::getc(script);
+        if (c != EOF)
+            ++*bytes;
+        return c;
+    };
     for (;;) {
-        int c = std::getc(script);
+        int c = next_byte();
+        if (max_bytes != 0 && *bytes > max_bytes) {
+            std::snprintf(reason, size, "the file goes on past %llu MiB, more than any "
+                          "recording holds", static_cast<unsigned long long>(max_bytes >> 20));
+            return LineRead::BAD;
+        }
         // A carriage return may only end a line with the line feed after it; anywhere
         // else a script from a system that ends lines with it alone would run together.
         if (c == '\r') {
             line.bytes = true;
-            c = std::getc(script);
+            c = next_byte();
             if (c != '\n' && c != EOF) {
                 std::snprintf(reason, size, "carriage return without a line feed after it");
                 return LineRead::BAD;
@@ -103,13 +118,24 @@ LineRead read_line(std::FILE* script, Line& line, char* reason, int size)
             return LineRead::BAD;
         }
         if (c == EOF || c == '\n') {
-            line.text[length] = '\0';
+            line.text[text_length] = '\0';
             if (comment_length < 0 || comment_length > MAX_COMMENT)
                 comment_length = 0;
             line.comment[comment_length] = '\0';
             return c == EOF ? LineRead::LAST_LINE : LineRead::LINE;
         }
         line.bytes = true;
+        // A comment is held to the rules of every line: an endless one, or one of NULs,
+        // is reported as soon as it is read, as an endless event would be.
+        if (c == '\0') {
+            std::snprintf(reason, size, "holds a NUL character");
+            return LineRead::BAD;
+        }
+        if (length == MAX_EVENT_LINE) {
+            std::snprintf(reason, size, "longer than %d characters", MAX_EVENT_LINE);
+            return LineRead::BAD;
+        }
+        ++length;
         if (c == '#' && comment_length < 0)
             comment_length = 0;
         if (comment_length >= 0) {
@@ -119,15 +145,7 @@ LineRead read_line(std::FILE* script, Line& line, char* reason, int size)
                 ++comment_length;
             continue;
         }
-        if (c == '\0') {
-            std::snprintf(reason, size, "holds a NUL character");
-            return LineRead::BAD;
-        }
-        if (length == MAX_EVENT_LINE) {
-            std::snprintf(reason, size, "longer than %d characters", MAX_EVENT_LINE);
-            return LineRead::BAD;
-        }
-        line.text[length++] = static_cast<char>(c);
+        line.text[text_length++] = static_cast<char>(c);
     }
 }
 
@@ -136,13 +154,6 @@ bool starts_with(const char* text, const char* start)
     return std::strncmp(text, start, std::strlen(start)) == 0;
 }
 
-bool is_header(const char* comment)
-{
-    const std::size_t length = std::strlen(comment);
-    const std::size_t end = sizeof RECORDING_HEADER_END - 1;
-    return starts_with(comment, RECORDING_HEADER_START) && length > end
-           && std::strcmp(comment + length - end, RECORDING_HEADER_END) == 0;
-}
 
 // Reads one line whose comment is cut off. False for a blank line; on a line that is no
 // event, false with the reason in reason (size bytes) and *bad set.
@@ -237,13 +248,14 @@ ScriptRead read_event(ScriptReader& reader, ScriptEvent* event)
     while (!reader.ended) {
         ++reader.line;
         Line line;
-        const LineRead read = read_line(reader.file, line, reader.reason, size);
+        const LineRead read =
+            read_line(reader.file, line, &reader.bytes, reader.max_bytes, reader.reason, size);
         if (read == LineRead::BAD) {
             reader.ended = true;
             return ScriptRead::BAD;
         }
         reader.ended = read == LineRead::LAST_LINE;
-        if (reader.line == 1 && is_header(line.comment))
+        if (reader.line == 1 && is_recording_header(line.comment))
             reader.recording = true;
         if (!reader.seeded && starts_with(line.comment, RECORDING_OPTIONS))
             std::snprintf(reader.options, sizeof reader.options, "%.*s",
@@ -271,6 +283,10 @@ ScriptRead read_event(ScriptReader& reader, ScriptEvent* event)
             *event = pace;
             return ScriptRead::EVENT;
         }
+        // The overlay's best is a 32-bit number, as the score file's is: a larger one was
+        // never shown, and would show cut to its low bits.
+        if (event->event == Event::BEST && event->number > UINT32_MAX)
+            return refuse(reader, "best score is more than 4294967295, which no game shows");
         if (paced_here) {
             reader.pending = true;
             reader.pending_event = pace;
@@ -297,6 +313,23 @@ ScriptRead read_event(ScriptReader& reader, ScriptEvent* event)
         return refuse(reader, "a recording begins with its \"seed\", and this one has none");
     }
     return ScriptRead::END;
+}
+
+bool is_recording_header(const char* comment)
+{
+    const std::size_t length = std::strlen(comment);
+    const std::size_t end = sizeof RECORDING_HEADER_END - 1;
+    return starts_with(comment, RECORDING_HEADER_START) && length > end
+           && std::strcmp(comment + length - end, RECORDING_HEADER_END) == 0;
+}
+
+void say_too_much_work(ScriptReader& reader)
+{
+    std::snprintf(reader.reason, sizeof reader.reason,
+                  "asks for more than %llu ticks of play by here (a frame counts %llu)",
+                  static_cast<unsigned long long>(MAX_SCRIPT_WORK),
+                  static_cast<unsigned long long>(FRAME_WORK));
+    reader.ended = true;
 }
 
 void report_bad_line(const char* program, const char* name, const ScriptReader& reader)

@@ -15,12 +15,26 @@
 
 #include "game/events.h"
 
-// Longest event line, comment excluded.
+// Longest line, its comment included.
 inline constexpr int MAX_EVENT_LINE = 255;
+
+// What a reader of recordings takes at most, the viewer, the page and the server alike:
+// hours of play take a few megabytes, and a larger file is no recording.
+inline constexpr std::uint64_t MAX_RECORDING_BYTES = std::uint64_t{64} << 20;
+
+// The most work a script may ask of a reader, counted in ticks: each tick that flies is
+// one, and each frame drawn over a crash FRAME_WORK, the 720 draws of its burst. In a
+// recording the game wrote every tick flies and every frame is over a crash, so its work
+// is the sum of its tick counts and FRAME_WORK for each frame. 20 million ticks are more
+// than 66 hours of play.
+inline constexpr std::uint64_t FRAME_WORK = 720;
+inline constexpr std::uint64_t MAX_SCRIPT_WORK = 20'000'000;
 
 // The first line of a recording names the program and its version between these.
 inline constexpr char RECORDING_HEADER_START[] = "# Skarvolt ";
 inline constexpr char RECORDING_HEADER_END[] = " recording";
+// Whether a line (without its line end) is a recording's first line, of any version.
+bool is_recording_header(const char* line);
 // The options' comment, above the seed.
 inline constexpr char RECORDING_OPTIONS[] = "# options: ";
 // Where the options change in the middle of a session (the page's panel), a comment says
@@ -38,6 +52,8 @@ struct ScriptReader {
     bool ended = false;
     bool played = false;      // an event has been read
     bool seeded = false;      // a "seed" has been read
+    std::uint64_t max_bytes = 0; // what the reader takes at most; 0: no limit
+    std::uint64_t bytes = 0;     // what it has taken
     char options[RECORDING_OPTIONS_TEXT] = ""; // the options' comment's text, if any
     bool pending = false;     // an event read with the last one, to give next
     ScriptEvent pending_event{};
@@ -57,6 +73,10 @@ enum class ScriptRead {
 // may stand at the start of any run: whether a run is in progress is the session's to
 // say (session_apply), not the reader's.
 ScriptRead read_event(ScriptReader& reader, ScriptEvent* event);
+
+// Makes the reason of the line read last that the script has asked for more than
+// MAX_SCRIPT_WORK by then; the reader reads no more.
+void say_too_much_work(ScriptReader& reader);
 
 // The pace that options as the recorder writes them ("--toggle --speed 70") name, in
 // percent; the full pace when they name none that the game could be played at.

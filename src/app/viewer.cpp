@@ -49,8 +49,8 @@ Micros step_us()
 void show_title()
 {
     char title[sizeof viewer.name + 48];
-    viewer_title(viewer.name, viewer.player.head, viewer.paused, ended(), viewer.rate, title,
-                 sizeof title);
+    viewer_title(viewer.name, viewer.player.head, viewer.player.session->runs, viewer.paused,
+                 ended(), viewer.rate, title, sizeof title);
     glutSetWindowTitle(title);
 }
 
@@ -155,7 +155,7 @@ void on_play_special(int key, int /*x*/, int /*y*/)
         player_next_run(player);
         break;
     case GLUT_KEY_PAGE_UP:
-        player_previous_run(player);
+        player_previous_run(player, clock_now_us());
         break;
     case GLUT_KEY_HOME:
         player_seek(player, 0);

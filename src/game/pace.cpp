@@ -22,19 +22,6 @@ std::int64_t pace_take_due(Pace& pace, Micros now)
     return due;
 }
 
-Micros pace_next_due(const Pace& pace)
-{
-    return pace.origin + (pace.ticks + 1) * TICK_US;
-}
-
-unsigned delay_ms(Micros due, Micros now)
-{
-    const Micros left = due - now;
-    if (left <= 0)
-        return 0;
-    return static_cast<unsigned>((left + 999) / 1000);
-}
-
 unsigned pace_delay_ms(const Pace& pace, Micros now)
 {
     return delay_ms(pace_next_due(pace), now);

@@ -36,12 +36,21 @@ void pace_start(Pace& pace, Micros now);
 // again from now.
 std::int64_t pace_take_due(Pace& pace, Micros now);
 
-// When the next tick is due.
-Micros pace_next_due(const Pace& pace);
+// When the next tick is due. (Here, and delay_ms, to be inlined into every tick.)
+inline Micros pace_next_due(const Pace& pace)
+{
+    return pace.origin + (pace.ticks + 1) * TICK_US;
+}
 
 // Milliseconds to arm a timer with at `now` for a tick due at `due`: the time left, rounded
 // up to a whole millisecond; 0 when it is due already.
-unsigned delay_ms(Micros due, Micros now);
+inline unsigned delay_ms(Micros due, Micros now)
+{
+    const Micros left = due - now;
+    if (left <= 0)
+        return 0;
+    return static_cast<unsigned>((left + 999) / 1000);
+}
 
 // Milliseconds to arm the next tick with. Right after pace_take_due, never more than two
 // ticks.

@@ -10,33 +10,10 @@ void session_start(Session& session, std::uint64_t seed)
     start_game(session.game);
 }
 
-bool session_press(Session& session)
-{
-    return thrust_on_timed(session.game, session.clock, &session.tick_delay_ms);
-}
-
-void session_release(Session& session)
-{
-    thrust_off(session.game);
-}
-
-namespace {
-
-// The crash's score joins the session's best.
-void crashed(Session& session)
+void session_crashed(Session& session)
 {
     session.game.high_score = merge_best(session.game.score, session.game.high_score).best;
     session.burst_shown = false;
-}
-
-} // namespace
-
-bool session_fire_tick(Session& session)
-{
-    const bool crash = tick_timed(session.game, &session.clock, &session.tick_delay_ms).crashed;
-    if (crash)
-        crashed(session);
-    return crash;
 }
 
 TickResult session_tick_at(Session& session, Micros now)
@@ -44,7 +21,7 @@ TickResult session_tick_at(Session& session, Micros now)
     session.clock = now;
     const TickResult result = tick(session.game, now);
     if (result.crashed)
-        crashed(session);
+        session_crashed(session);
     return result;
 }
 

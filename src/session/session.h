@@ -53,8 +53,14 @@ inline Applied session_apply(Session& session, const EventLine& event)
 // The verbs one at a time, for a program that decides itself when time passes (the
 // window's game keeps a real clock): a press at the session's clock, a release, and one
 // tick fired at `now`, which may run every tick due by then (game/pace.h).
-bool session_press(Session& session);
-void session_release(Session& session);
+inline bool session_press(Session& session)
+{
+    return thrust_on_timed(session.game, session.clock, &session.tick_delay_ms);
+}
+inline void session_release(Session& session)
+{
+    thrust_off(session.game);
+}
 TickResult session_tick_at(Session& session, Micros now);
 
 // A frame is shown: over a crash it takes the burst (take_burst), and keeps what the rays
@@ -71,8 +77,17 @@ bool session_best_stored(Session& session, std::uint32_t stored);
 
 // ---------------------------------------------------------------------------------------
 
+// The crash's score joins the session's best, and no frame has shown its burst yet.
+void session_crashed(Session& session);
+
 // Runs the tick that is armed; true when the run crashed.
-bool session_fire_tick(Session& session);
+inline bool session_fire_tick(Session& session)
+{
+    const bool crash = tick_timed(session.game, &session.clock, &session.tick_delay_ms).crashed;
+    if (crash)
+        session_crashed(session);
+    return crash;
+}
 
 template <typename OnTick>
 Applied session_apply(Session& session, const EventLine& event, OnTick&& on_tick)

@@ -28,8 +28,10 @@ constexpr char USAGE[] =
     "  press | release   a mouse button goes down | up\n"
     "  tick [N]          N tick periods pass (default 1; 0 passes none)\n"
     "  frame             the window is redrawn\n"
-    "  best N            the best score the game showed from here on\n"
+    "  best N            the best score the game showed from here on, 0 to 4294967295\n"
     "  speed N           the pace played at from here on, 50 to 100 percent\n"
+    "Lines are at most 255 characters long, comments included, and hold no NUL. A script\n"
+    "asks for at most 20000000 ticks of play, a frame counting 720.\n"
     "Each tick that runs prints: SCORE Y VELOCITY CENTER OBSTACLE; the tick that crashes\n"
     "is followed by: crash SCORE. Events run as they are read, so on a line that is no\n"
     "event the replay stops there, with status 2, after the trace of the lines before.\n";
@@ -59,6 +61,9 @@ int bad_usage(const char* message, const char* detail)
     std::fputs(USAGE, stderr);
     return EXIT_BAD_INPUT;
 }
+
+static_assert(MAX_EVENT_LINE == 255 && MAX_SCRIPT_WORK == 20'000'000 && FRAME_WORK == 720,
+              "the usage says them");
 
 } // namespace
 

@@ -35,6 +35,12 @@ constexpr std::uint64_t power_of_ten(int n)
 // (zero, exponent notation, infinities), left to the C++ library.
 char* put_fixed9(char* first, float value)
 {
+#ifndef __SIZEOF_INT128__
+    // Without 128-bit integers (32-bit x86, 32-bit arm) the C++ library writes them all.
+    (void)first;
+    (void)value;
+    return nullptr;
+#else
     const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
     const int biased = static_cast<int>((bits >> 23) & 0xff);
     if (biased == 0 || biased == 0xff)
@@ -102,6 +108,7 @@ char* put_fixed9(char* first, float value)
         *p++ = digits[i];
     }
     return p;
+#endif
 }
 
 } // namespace

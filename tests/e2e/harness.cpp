@@ -565,10 +565,13 @@ std::vector<std::string> environment(const Sandbox& box, const GameOptions& opti
     }
     if (server)
         env.push_back("DISPLAY=" + server->name());
+    // "NAME=value" sets a variable, "NAME" alone takes it away.
     for (const std::string& extra : options.env) {
-        const std::string key = extra.substr(0, extra.find('=') + 1);
+        const bool set = extra.find('=') != std::string::npos;
+        const std::string key = set ? extra.substr(0, extra.find('=') + 1) : extra + "=";
         std::erase_if(env, [&](const std::string& e) { return e.starts_with(key); });
-        env.push_back(extra);
+        if (set)
+            env.push_back(extra);
     }
     return env;
 }

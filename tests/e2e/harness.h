@@ -183,7 +183,8 @@ struct GameOptions {
     std::vector<std::string> args{};    // after the program name
     std::string name{};                 // program name (a symlink); default: unique
     std::optional<std::string> argv0{}; // argv[0] as passed; default: the symlink's path
-    std::vector<std::string> env{};     // extra or overriding "NAME=value" entries
+    std::vector<std::string> env{};     // extra or overriding "NAME=value" entries; "NAME"
+                                        // takes one of the harness's away
     std::vector<std::string> preload{}; // libraries preloaded after nss_wrapper
     RandomDevice random = RandomDevice::System;
     std::string random_file{};

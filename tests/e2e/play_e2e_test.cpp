@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include <X11/Xlib.h>
 
 #include "harness.h"
@@ -133,7 +135,7 @@ TEST(Watching, ARecordedSessionShowsTheGamesPicturesAndObeysTheViewersKeys)
         const std::string name = "crash-" + std::to_string(run + 1);
         x.wait_for_image(w, shows_crash, std::chrono::seconds(20));
         x.key("space");
-        expect_title(x, w, file + ": run " + std::to_string(run + 1) + ", paused");
+        expect_title(x, w, file + ": run " + std::to_string(run + 1) + " of 3, paused");
         expect_picture(x, w, crashes[run], name, shows_crash);
         if (run == 0) {
             // The viewer's own redraws over a crash take nothing from the session: the
@@ -149,7 +151,7 @@ TEST(Watching, ARecordedSessionShowsTheGamesPicturesAndObeysTheViewersKeys)
             x.press(200, 150);
             x.release();
             expect_picture(x, w, crashes[run], name + "-clicked", shows_crash);
-            expect_title(x, w, file + ": run 1, paused");
+            expect_title(x, w, file + ": run 1 of 3, paused");
         }
         x.key("space");
         // On past the crash to the next run.
@@ -158,12 +160,12 @@ TEST(Watching, ARecordedSessionShowsTheGamesPicturesAndObeysTheViewersKeys)
                              std::chrono::seconds(20));
     }
     // The last frame stays.
-    expect_title(x, w, file + ": run 3, ended");
+    expect_title(x, w, file + ": run 3 of 3, ended");
     expect_picture(x, w, crashes[2], "ended", shows_crash);
 
     // A jump back and forth lands on the same pictures, at the end on the crash again.
     x.key("space");
-    expect_title(x, w, file + ": run 3, paused");
+    expect_title(x, w, file + ": run 3 of 3, paused");
     const auto not_the_end = [&](const Image& i) { return !(i == crashes[2]); };
     x.key("Left");
     const Image back = x.settled_image(w, not_the_end);
@@ -172,16 +174,31 @@ TEST(Watching, ARecordedSessionShowsTheGamesPicturesAndObeysTheViewersKeys)
     x.key("Left");
     expect_picture(x, w, back, "back-again", not_the_end);
 
-    // Run to run, from the end; Home is the title screen.
+    // Run to run: Page Up goes to the start of the run shown, or to the run before
+    // within the run's first second or when pressed again at once; Home is the title
+    // screen.
     x.key("Right");
-    expect_title(x, w, file + ": run 3, paused");
+    expect_title(x, w, file + ": run 3 of 3, paused");
+    x.key("Home");
+    x.key("Next");
+    x.key("Next");
+    expect_title(x, w, file + ": run 2 of 3, paused");
     x.key("Prior");
-    expect_title(x, w, file + ": run 3, paused");
+    expect_title(x, w, file + ": run 1 of 3, paused");
+    x.key("Next");
+    // Past run 2's first second, to the crash it shows (it falls at once), and a second
+    // after the last Page Up.
+    for (int step = 0; step < 90; ++step)
+        x.key("period");
+    x.settled_image(w, shows_crash);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    x.key("Prior");
+    expect_title(x, w, file + ": run 2 of 3, paused");
     x.settled_image(w, [](const Image& i) { return !shows_crash(i); });
     x.key("Prior");
-    expect_title(x, w, file + ": run 2, paused");
+    expect_title(x, w, file + ": run 1 of 3, paused");
     x.key("Next");
-    expect_title(x, w, file + ": run 3, paused");
+    expect_title(x, w, file + ": run 2 of 3, paused");
     x.key("Home");
     expect_title(x, w, file + ": before the first run, paused");
     x.settled_image(w, [](const Image& i) { return e2e::shows_text(i) && !e2e::shows_run(i); });
@@ -199,7 +216,7 @@ TEST(Watching, ARecordedSessionShowsTheGamesPicturesAndObeysTheViewersKeys)
         test_support::write_file(cut, text.substr(0, first_press + 7) + "tick 20\n");
         Game cut_viewer(box, {.args = {"--play", cut}}, &x);
         const Window cw = viewer_window(x, "cut.rec");
-        expect_title(x, cw, "cut.rec: run 1, ended");
+        expect_title(x, cw, "cut.rec: run 1 of 1, ended");
         expect_picture(x, cw, stepped, "stepped", e2e::shows_run);
         x.focus(w);
     }
@@ -218,18 +235,38 @@ TEST(Watching, ARecordedSessionShowsTheGamesPicturesAndObeysTheViewersKeys)
 }
 
 // A file that is no recording stops the game before any window opens.
+// Refused in one line, with status 2, before any window: a file cut short, one larger
+// than any recording (a gigabyte once took a minute and 4 GB before the window showed)
+// and one that asks for more work than any.
 TEST(Watching, AFileThatIsNoRecordingIsRefusedAtItsLine)
 {
     Sandbox box;
-    const std::string path = box.path("cut.rec");
-    test_support::write_file(path, e2e::RECORDING_HEADER + "seed 3\npress\ntick 1");
-    Game game(box, {.args = {"--play", path}});
-    const auto status = game.wait_exit();
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->code, 2);
-    EXPECT_EQ(game.err(), "skarvolt: " + path +
-                              ": line 4: the last line has no line feed: the recording was "
-                              "cut short\n");
+    const std::string cut = box.path("cut.rec");
+    test_support::write_file(cut, e2e::RECORDING_HEADER + "seed 3\npress\ntick 1");
+    const std::string huge = box.path("huge.rec");
+    test_support::write_file(huge, e2e::RECORDING_HEADER + "seed 3\n");
+    ASSERT_EQ(::truncate(huge.c_str(), off_t{1} << 30), 0);
+    const std::string endless = box.path("endless.rec");
+    test_support::write_file(endless, e2e::RECORDING_HEADER + "seed 3\npress\ntick 20000001\n");
+    const struct {
+        std::string path;
+        std::string error;
+    } cases[] = {
+        {cut, "skarvolt: " + cut +
+                  ": line 4: the last line has no line feed: the recording was cut short\n"},
+        {huge, "skarvolt: cannot play " + huge +
+                   ": larger than 64 MiB, more than any recording holds\n"},
+        {endless, "skarvolt: " + endless +
+                      ": line 4: asks for more than 20000000 ticks of play by here (a frame "
+                      "counts 720)\n"},
+    };
+    for (const auto& c : cases) {
+        Game game(box, {.args = {"--play", c.path}}); // no DISPLAY
+        const auto status = game.wait_exit();
+        ASSERT_TRUE(status);
+        EXPECT_EQ(status->code, 2);
+        EXPECT_EQ(game.err(), c.error);
+    }
 }
 
 } // namespace

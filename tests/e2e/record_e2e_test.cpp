@@ -155,6 +155,34 @@ TEST(Recording, PlayedRunsReplayToTheScoresTheGameShowedAndSaved)
     EXPECT_GT(played.ticks_after_last_crash, 0) << "the run that q ended is in the recording";
 }
 
+// skarvolt --seed N: every run flies the tunnel of seed N (2^32 + 7 reaches the generator
+// as 7), the recording says "seed 7" before each run, and the simulator flies it to the
+// game's scores.
+TEST(Recording, EveryRunOfASeededSessionStartsFromItsSeed)
+{
+    XServer x;
+    Sandbox box;
+    const std::string recording = box.path("session.txt");
+    Game game(box, {.args = {"--seed", "4294967303", "--record", recording}}, &x);
+    const Window w = game.window();
+    e2e::held_run_crash(x, game, box);
+    x.release();
+    x.button(1, true);
+    x.wait_for_image(w, [](const Image& i) { return !shows_crash(i); });
+    x.settled_image(w, shows_crash);
+    x.release();
+    quit(x, game);
+
+    const std::string kept = test_support::read_file(recording).value_or("(none)");
+    EXPECT_TRUE(kept.starts_with(e2e::RECORDING_HEADER + "seed 7\npress\n")) << kept;
+    // The second run's seed comes after the first crash's frame, before its press.
+    const std::size_t frame = kept.find("\nframe\n");
+    ASSERT_NE(frame, std::string::npos) << kept;
+    EXPECT_NE(kept.find("\nseed 7\npress\n", frame), std::string::npos) << kept;
+    const Replay played = replay(box, recording);
+    EXPECT_EQ(played.crashes, (std::vector<std::uint32_t>{45, 45})) << kept;
+}
+
 // Starts a run and lets go at once: the ship falls for more than half a second before it
 // leaves the window, and the game is still flying that run when the test goes on.
 void start_falling_run(XServer& x, Window w)
@@ -246,7 +274,9 @@ TEST(Recording, AWindowDestroyedByAnotherProgramEndsTheGameAsClosingIt)
 }
 
 // What the game cannot record to is said in one line, and the game ends with status 2
-// before it looks for a display: without one it would have said so instead.
+// before it looks for a display: without one it would have said so instead. Nothing that
+// is not a recording the game wrote is written over: not through a link, not a file with
+// something else in it, not the score file by any of its names.
 TEST(RecordOption, WhatCannotBeRecordedToEndsTheGameBeforeAnyWindow)
 {
     Sandbox box;
@@ -254,9 +284,19 @@ TEST(RecordOption, WhatCannotBeRecordedToEndsTheGameBeforeAnyWindow)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string link = box.path("to-null");
     ASSERT_EQ(::symlink("/dev/null", link.c_str()), 0);
+    const std::string thesis = box.path("thesis.txt");
+    test_support::write_file(thesis, "chapter one\n");
+    const std::string shared = box.path("session.rec");
+    ASSERT_EQ(::symlink(thesis.c_str(), shared.c_str()), 0);
     const std::string taken = box.path("taken");
     test_support::write_file(taken, "an older recording\n");
+    test_support::write_file(box.score_file(), "1234\n");
+    const std::string score_link = box.path("score");
+    ASSERT_EQ(::link(box.score_file().c_str(), score_link.c_str()), 0);
+    const std::string score_by_dots = box.home() + "/../home/.skarvolt";
 
+    const std::string link_refused = ": it is a symbolic link, which the game never writes through\n";
+    const std::string score_refused = ": it is the high-score file\n";
     struct Case {
         std::vector<std::string> args;
         std::string error;
@@ -270,7 +310,14 @@ TEST(RecordOption, WhatCannotBeRecordedToEndsTheGameBeforeAnyWindow)
              ": No such file or directory\n"},
         {{"--record", box.dir()}, "skarvolt: cannot record to " + box.dir() + ": not a regular file\n"},
         {{"--record", fifo}, "skarvolt: cannot record to " + fifo + ": not a regular file\n"},
-        {{"--record", link}, "skarvolt: cannot record to " + link + ": not a regular file\n"},
+        {{"--record", link}, "skarvolt: cannot record to " + link + link_refused},
+        {{"--record", shared}, "skarvolt: cannot record to " + shared + link_refused},
+        {{"--record", taken},
+         "skarvolt: cannot record to " + taken +
+             ": it holds something else than a recording, which the game never writes over\n"},
+        {{"--record", box.score_file()}, "skarvolt: cannot record to " + box.score_file() + score_refused},
+        {{"--record", score_link}, "skarvolt: cannot record to " + score_link + score_refused},
+        {{"--record", score_by_dots}, "skarvolt: cannot record to " + score_by_dots + score_refused},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -282,6 +329,8 @@ TEST(RecordOption, WhatCannotBeRecordedToEndsTheGameBeforeAnyWindow)
         EXPECT_EQ(game.out(), "");
     }
     EXPECT_EQ(test_support::read_file(taken), "an older recording\n");
+    EXPECT_EQ(test_support::read_file(thesis), "chapter one\n");
+    EXPECT_EQ(test_support::read_file(box.score_file()), "1234\n");
     struct stat st {};
     ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
@@ -295,7 +344,8 @@ TEST(RecordOption, AGameWithoutAWindowLeavesNoFileAndKeepsAnOldOne)
     Sandbox box;
     const std::string fresh = box.path("fresh");
     const std::string taken = box.path("taken");
-    test_support::write_file(taken, "an older recording\n");
+    const std::string older = e2e::RECORDING_HEADER + "seed 4\npress\n";
+    test_support::write_file(taken, older);
     for (const std::string& path : {fresh, taken}) {
         SCOPED_TRACE(path);
         Game game(box, {.args = {"--record", path}}); // no DISPLAY
@@ -304,7 +354,7 @@ TEST(RecordOption, AGameWithoutAWindowLeavesNoFileAndKeepsAnOldOne)
         EXPECT_FALSE(status->ok()) << "GLUT ends a game without a display";
     }
     EXPECT_FALSE(test_support::read_file(fresh));
-    EXPECT_EQ(test_support::read_file(taken), "an older recording\n");
+    EXPECT_EQ(test_support::read_file(taken), older);
 }
 
 } // namespace

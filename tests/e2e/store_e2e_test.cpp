@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -171,6 +172,42 @@ TEST(HighScoreFile, ReadOnlyHomeKeepsTheOldFileAndStillShowsTheScore)
     quit(x, game);
     EXPECT_EQ(read_file(box.score_file()), "10\n");
     EXPECT_EQ(list_dir(box.home()), ".skarvolt");
+}
+
+// A home with almost no room left once killed the game in the GL driver's shader cache,
+// which a fixed-function picture has no use for, and the best was lost: the game keeps
+// that cache off, unless the player turned it on, and plays and saves as on any disk.
+TEST(HighScoreFile, AHomeWithNoRoomLeftPlaysAndSaves)
+{
+    if (!test_support::private_mounts_available())
+        GTEST_SKIP() << "needs root for a small file system as the home";
+    // The test itself sees the small home, to read the score saved there: it goes into a
+    // mount namespace of its own, which the game shares.
+    ASSERT_EQ(test_support::private_mounts(), "");
+    Sandbox box;
+    ASSERT_EQ(test_support::mount_small_tmpfs(box.home()), "");
+    struct Unmount {
+        std::string dir;
+        ~Unmount() { ::umount2(dir.c_str(), MNT_DETACH); }
+    } unmount{box.home()};
+    // Full, but for the two pages that a save takes.
+    {
+        const std::string filler = box.path("home/filler");
+        const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string page(4096, 'x');
+        off_t size = 0;
+        for (ssize_t n; (n = ::write(fd, page.data(), page.size())) > 0;)
+            size += n;
+        ASSERT_EQ(::ftruncate(fd, size - 2 * 4096), 0);
+        ::close(fd);
+    }
+    XServer x;
+    Game game(box, {.env = {"MESA_SHADER_CACHE_DISABLE", "MESA_GLSL_CACHE_DISABLE"}}, &x);
+    e2e::held_run_crash(x, game, box); // waits for the score file to say 45
+    x.release();
+    quit(x, game);
+    EXPECT_EQ(read_file(box.score_file()), "45\n");
 }
 
 // A held run from the title screen, for a game whose score file is not the harness's to

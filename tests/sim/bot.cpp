@@ -4,7 +4,7 @@
 // usage: sim-bot SEED TICKS > script
 //
 // The stored long run and its digest were made with
-//   build/tests/sim/sim-bot 8 36000 > tests/sim/long.script
+//   build-dev/tests/sim/sim-bot 8 36000 > tests/sim/long.script
 // and its digest by tools/regen-traces. A changed digest wants the reference model's
 // agreement (check-trace reference) before it is stored again.
 //

@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/playback.h"
 #include "app/script.h"
@@ -62,6 +65,11 @@ TEST(RecordingReader, RefusesWhatIsNoRecordingAtItsLine)
         {"seed 4\r\npress\rtick 1\n", "line 2: carriage return without a line feed"},
         {std::string("seed 4\npr\0ss\n", 13), "line 2: holds a NUL character"},
         {"GIF89a\x01\x02\n", "line 1: unknown event \"GIF89a\\x01\\x02\""},
+        // A comment is a line like any other.
+        {header + "seed 4\n# " + std::string(254, 'x') + "\n", "line 3: longer than 255 characters"},
+        {header + std::string("seed 4\n# a\0b\n", 13), "line 3: holds a NUL character"},
+        {header + "seed 4\nbest 4294967296\n", "line 3: best score is more than 4294967295"},
+        {header + "seed 4\nbest 18446744073709551615\n", "line 3: best score is more than"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(refusal(c.text).rfind(c.refusal, 0), 0u)
@@ -73,7 +81,17 @@ TEST(RecordingReader, RefusesWhatIsNoRecordingAtItsLine)
         EXPECT_EQ(refusal(header + "# options: --speed 70\nseed 4\n" + good), "") << good;
     EXPECT_EQ(refusal("# Skarvolt 0.9 recording\nseed 4\npress\n"), "");
     EXPECT_EQ(refusal("seed 4\npress\n\ntick 3 # on\n"), "");
+    EXPECT_EQ(refusal(header + "seed 4\n# " + std::string(253, 'x') + "\r\nbest 4294967295\n"), "");
 }
+
+// Three held runs, a run released at once, frames over every crash (two over one), and
+// ticks after a crash that pass with nothing to do.
+const char SESSION[] =
+    "seed 17\n"
+    "press\ntick 300\nframe\n"
+    "press\nrelease\ntick 20\npress\ntick 300\nframe\nframe\n"
+    "press\ntick 40\nrelease\ntick 300\nframe\n"
+    "press\ntick 1000\nframe\n";
 
 TEST(RecordingReader, LoadsTheEventsAndTheRecordedPace)
 {
@@ -91,6 +109,11 @@ TEST(RecordingReader, LoadsTheEventsAndTheRecordedPace)
     EXPECT_EQ(session.events[1].event, Event::SPEED);
     EXPECT_EQ(session.events[1].number, 70u);
     EXPECT_EQ(session.events[3].number, 5u);
+    EXPECT_EQ(session.runs, 1);
+
+    test_support::write_file(path, SESSION);
+    ASSERT_TRUE(load_session(path.c_str(), &session));
+    EXPECT_EQ(session.runs, 4);
 
     // Only a regular file is read, and a FIFO with no writer is never waited on.
     const std::string fifo = dir / "fifo";
@@ -99,6 +122,78 @@ TEST(RecordingReader, LoadsTheEventsAndTheRecordedPace)
     EXPECT_FALSE(load_session((dir / "missing").c_str(), &session));
     test_support::write_file(path, "seed 9\nfly\n");
     EXPECT_FALSE(load_session(path.c_str(), &session));
+}
+
+// What the viewer (and the page) takes is bounded: a file larger than any recording, or
+// one that asks for more work than any, is refused in one line before anything is flown,
+// and one too large for the memory there is says so rather than ending the game.
+TEST(RecordingReader, TakesNoMoreThanAnyRecordingHolds)
+{
+    test_support::ScratchDir dir{"playback"};
+    const std::string header = "# Skarvolt 1.1 recording\nseed 1\n";
+    const std::string path = dir / "session";
+    const auto refusal_of = [&](const std::string& text, std::uint64_t size = 0) {
+        test_support::write_file(path, text);
+        if (size != 0) {
+            EXPECT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
+        }
+        RecordedSession session;
+        testing::internal::CaptureStderr();
+        const bool loaded = load_session(path.c_str(), &session);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(loaded, said.empty()) << said;
+        return said;
+    };
+    // A run of 45 ticks, then frames over its crash: the work is what the file asks.
+    const std::string run = header + "press\ntick 45\n";
+    const std::string frames = run + "frame\n" + "tick 19999235\n";
+    EXPECT_EQ(refusal_of(frames), "");
+    EXPECT_EQ(refusal_of(frames + "tick\n"),
+              "skarvolt: " + path + ": line 7: asks for more than 20000000 ticks of play by here "
+                                    "(a frame counts 720)\n");
+    EXPECT_EQ(refusal_of(run + "tick 18446744073709551615\n"),
+              "skarvolt: " + path + ": line 5: asks for more than 20000000 ticks of play by here "
+                                    "(a frame counts 720)\n");
+    // A sparse file reads as fast as any: its size says it all.
+    EXPECT_EQ(refusal_of(header, MAX_RECORDING_BYTES + 1),
+              "skarvolt: cannot play " + path + ": larger than 64 MiB, more than any recording "
+                                                "holds\n");
+    EXPECT_EQ(refusal_of(header, MAX_RECORDING_BYTES),
+              "skarvolt: " + path + ": line 3: holds a NUL character\n");
+
+#if !defined(__SANITIZE_ADDRESS__)
+    // Under a memory limit, a long recording is one line, not an abort.
+    std::string many = header;
+    for (int i = 0; i < 1 << 22; ++i)
+        many += "release\n";
+    test_support::write_file(path, many);
+    const std::string said = dir / "said";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Room for 48 MiB more than the process holds: not for the events' 64 MiB.
+        std::FILE* status = std::fopen("/proc/self/status", "r");
+        char line[256];
+        unsigned long size_kib = 0;
+        while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr)
+            std::sscanf(line, "VmSize: %lu kB", &size_kib);
+        rlimit room{};
+        ::getrlimit(RLIMIT_AS, &room);
+        room.rlim_cur = (size_kib << 10) + (48ul << 20);
+        if (size_kib == 0 || ::setrlimit(RLIMIT_AS, &room) != 0
+            || std::freopen(said.c_str(), "w", stderr) == nullptr)
+            ::_exit(3);
+        RecordedSession session;
+        const bool loaded = load_session(path.c_str(), &session);
+        std::fflush(stderr);
+        ::_exit(loaded ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    EXPECT_EQ(test_support::read_file(said),
+              "skarvolt: cannot play " + path + ": not enough memory to hold it\n");
+#endif
 }
 
 // A seed stands at a run's start only: the viewer flies the recording as it reads it, and
@@ -121,14 +216,6 @@ TEST(RecordingReader, TakesASeedAtTheStartOfARunOnly)
     }
 }
 
-// Three held runs, a run released at once, frames over every crash (two over one), and
-// ticks after a crash that pass with nothing to do.
-const char SESSION[] =
-    "seed 17\n"
-    "press\ntick 300\nframe\n"
-    "press\nrelease\ntick 20\npress\ntick 300\nframe\nframe\n"
-    "press\ntick 40\nrelease\ntick 300\nframe\n"
-    "press\ntick 1000\nframe\n";
 
 RecordedSession session_of(const std::string& text)
 {
@@ -216,17 +303,48 @@ TEST(Playback, AJumpLandsWhereFlyingOnWould)
     while (player_step(reference))
         at_step.push_back(reference.head);
     const std::int64_t last = reference.head.step;
-    ASSERT_GT(last, SNAPSHOT_STEPS) << "the session should reach past a kept copy";
+    ASSERT_GT(reference.snapshots.size(), 3u) << "the session should reach past kept copies";
+    const std::int64_t kept = reference.snapshots[2].step;
 
     Player player;
     player_start(player, session);
     // Forward from the start, back over kept copies, forward again, to the edges.
     for (const std::int64_t step :
-         {std::int64_t{5}, last - 3, SNAPSHOT_STEPS, SNAPSHOT_STEPS - 1, std::int64_t{0},
-          HOLD_STEPS, last, SNAPSHOT_STEPS + 1, std::int64_t{-40}, last + 500}) {
+         {std::int64_t{5}, last - 3, kept, kept - 1, std::int64_t{0}, HOLD_STEPS, last,
+          kept + 1, std::int64_t{-40}, last + 500}) {
         player_seek(player, step);
         const std::int64_t want = std::clamp<std::int64_t>(step, 0, last);
         EXPECT_TRUE(same(player.head, at_step[static_cast<std::size_t>(want)])) << step;
+    }
+}
+
+// Copies are kept by the work flown, not by steps: a crash shown by a great many frames
+// takes one step, yet a jump into the frames after it re-flies no more than a copy's
+// worth, and lands where flying on would.
+TEST(Playback, CopiesAreKeptByTheWorkDone)
+{
+    std::string text = "seed 5\npress\ntick 100\n";
+    for (int i = 0; i < 200; ++i)
+        text += "frame\n";
+    text += "press\ntick 100\nframe\n";
+    const RecordedSession session = session_of(text);
+    Player reference;
+    player_start(reference, session);
+    std::vector<Playhead> at_step{reference.head};
+    while (player_step(reference))
+        at_step.push_back(reference.head);
+    ASSERT_LT(reference.head.step, 1000) << "few steps, much work";
+    const std::vector<Playhead>& copies = reference.snapshots;
+    ASSERT_GT(copies.size(), 30u);
+    for (std::size_t i = 1; i < copies.size(); ++i)
+        EXPECT_LE(copies[i].work - copies[i - 1].work, SNAPSHOT_WORK + FRAME_WORK + 1) << i;
+
+    Player player;
+    player_start(player, session);
+    for (const std::int64_t step : {reference.head.step, std::int64_t{50}, std::int64_t{46},
+                                    reference.head.step - 2, std::int64_t{0}}) {
+        player_seek(player, step);
+        EXPECT_TRUE(same(player.head, at_step[static_cast<std::size_t>(step)])) << step;
     }
 }
 
@@ -246,19 +364,46 @@ TEST(Playback, NextAndPreviousRunGoToRunStarts)
     player_next_run(player);
     EXPECT_EQ(player.head.step, player.last_step) << "past the last run: the end";
 
-    player_previous_run(player);
-    EXPECT_EQ(player.head.step, seen[3]) << "from within a run: its start";
-    player_seek(player, seen[2] + 10);
-    player_previous_run(player);
-    EXPECT_EQ(player.head.step, seen[2]);
-    player_previous_run(player);
-    EXPECT_EQ(player.head.step, seen[1]) << "from a run's start: the run before";
-    player_next_run(player);
-    EXPECT_EQ(player.head.step, seen[2]);
-    player_seek(player, seen[0]);
-    player_previous_run(player);
-    EXPECT_EQ(player.head.step, 0);
+    // Page Up: the start of the run shown; the run before within the run's first second
+    // of play, or when pressed again within a second of real time.
+    constexpr Micros LATER = 10 * AGAIN_US;
+    const struct {
+        std::int64_t from;
+        Micros after; // since the last Page Up
+        std::int64_t to;
+    } cases[] = {
+        {seen[2] - 1, LATER, seen[1]},             // over run 2's crash: its start
+        {seen[2] - 1, AGAIN_US - 1, seen[0]},       // pressed again: the run before
+        {seen[2] - 1, AGAIN_US, seen[1]},
+        {seen[2], LATER, seen[1]},                  // at a run's start
+        {seen[2] + SECOND_STEPS - 1, LATER, seen[1]}, // within its first second
+        {seen[1] + 5, LATER, seen[0]},
+        {seen[0] + 5, LATER, 0},                    // the first run: the title screen
+        {seen[0] - 1, LATER, 0},
+        {seen[0] - 1, 1, 0},
+    };
+    Micros now = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE("from " + std::to_string(c.from) + ", " + std::to_string(c.after) + " us on");
+        player_seek(player, c.from);
+        now += c.after;
+        player_previous_run(player, now);
+        EXPECT_EQ(player.head.step, c.to);
+    }
     EXPECT_EQ(player.head.session.game.state, ARMED) << "the title screen";
+    // Far into a run, its own start.
+    Player long_runs;
+    std::string hovering = "seed 3\n";
+    for (int i = 0; i < 15; ++i)
+        hovering += "press\ntick 4\nrelease\ntick 4\n";
+    const RecordedSession hover = session_of(hovering);
+    player_start(long_runs, hover);
+    player_next_run(long_runs);
+    const std::int64_t start = long_runs.head.step;
+    player_seek(long_runs, start + SECOND_STEPS);
+    ASSERT_TRUE(long_runs.head.session.game.state & RUNNING) << "the run should last over a second";
+    player_previous_run(long_runs, LATER);
+    EXPECT_EQ(long_runs.head.step, start);
 }
 
 // Each recorded frame over a crash takes a burst's draws; the picture shows the burst of
@@ -333,15 +478,15 @@ TEST(Playback, TheTitleSaysTheFileTheRunAndThePace)
     };
     const Case cases[] = {
         {0, false, false, NORMAL_RATE, "a.rec: before the first run, 1x"},
-        {2, true, false, NORMAL_RATE, "a.rec: run 2, paused"},
-        {3, false, false, SLOWEST_RATE, "a.rec: run 3, 1/4x"},
-        {3, false, false, FASTEST_RATE, "a.rec: run 3, 16x"},
-        {4, false, true, 8, "a.rec: run 4, ended"},
-        {4, true, true, 8, "a.rec: run 4, paused"},
+        {2, true, false, NORMAL_RATE, "a.rec: run 2 of 9, paused"},
+        {3, false, false, SLOWEST_RATE, "a.rec: run 3 of 9, 1/4x"},
+        {3, false, false, FASTEST_RATE, "a.rec: run 3 of 9, 16x"},
+        {9, false, true, 8, "a.rec: run 9 of 9, ended"},
+        {9, true, true, 8, "a.rec: run 9 of 9, paused"},
     };
     for (const Case& c : cases) {
         head.run = c.run;
-        viewer_title("a.rec", head, c.paused, c.ended, c.rate, text, sizeof text);
+        viewer_title("a.rec", head, 9, c.paused, c.ended, c.rate, text, sizeof text);
         EXPECT_STREQ(text, c.title);
     }
 }

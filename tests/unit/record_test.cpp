@@ -243,15 +243,16 @@ TEST_F(RecordingTest, OptionsChangedMidSessionAreSaidWhereTheyChanged)
     EXPECT_EQ(replay(recording), trace_);
 }
 
-// The player's older file is emptied only once the game has begun to record, and a game
-// that never got that far leaves no file of its own behind.
+// The player's older recording is emptied only once the game has begun to record, and a
+// game that never got that far leaves no file of its own behind.
 TEST_F(RecordingTest, AFileIsReplacedOnlyOnceTheGameHasSomethingToPutInIt)
 {
     const std::string old = path("old");
-    write_file(old, "an older recording\n");
+    const std::string older = "# Skarvolt 0.9 recording\nseed 2\npress\n";
+    write_file(old, older);
     ASSERT_TRUE(start_recording(old.c_str()));
     finish_recording();
-    EXPECT_EQ(read_file(old), "an older recording\n");
+    EXPECT_EQ(read_file(old), older);
 
     ASSERT_TRUE(start_recording(old.c_str()));
     record_seed(5);
@@ -262,19 +263,67 @@ TEST_F(RecordingTest, AFileIsReplacedOnlyOnceTheGameHasSomethingToPutInIt)
     ASSERT_TRUE(start_recording(fresh.c_str()));
     finish_recording();
     EXPECT_FALSE(test_support::exists(fresh));
+
+    const std::string empty = path("empty");
+    write_file(empty, "");
+    ASSERT_TRUE(start_recording(empty.c_str()));
+    record_seed(6);
+    finish_recording();
+    EXPECT_EQ(read_file(empty), HEADER + "seed 6\n");
 }
 
-TEST_F(RecordingTest, ALinkLeadsToTheRegularFileItNames)
+// Only a recording the game wrote, or an empty file, is ever written over: never what a
+// link leads to, never a file that holds anything else, never the score file under any
+// of its names. Each is left as it was.
+TEST_F(RecordingTest, NothingButARecordingIsWrittenOver)
 {
-    const std::string target = path("target");
-    const std::string link = path("link");
-    write_file(target, "x\n");
-    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
-    ASSERT_TRUE(start_recording(link.c_str()));
-    record_seed(1);
-    finish_recording();
-    EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(read_file(target), HEADER + "seed 1\n");
+    const std::string thesis = path("thesis.txt");
+    write_file(thesis, "chapter one\n");
+    const std::string link = path("session.rec");
+    ASSERT_EQ(::symlink(thesis.c_str(), link.c_str()), 0);
+    const std::string dangling = path("dangling");
+    ASSERT_EQ(::symlink(path("nothing").c_str(), dangling.c_str()), 0);
+    const std::string score = path("home/.skarvolt");
+    std::filesystem::create_directory(path("home"));
+    write_file(score, "1234\n");
+    const std::string score_link = path("hard-link");
+    ASSERT_EQ(::link(score.c_str(), score_link.c_str()), 0);
+
+    const struct {
+        std::string path;
+        std::string text; // "" for a link or a name of the score file
+    } cases[] = {
+        {link, ""},
+        {dangling, ""},
+        {score, ""},
+        {score_link, ""},
+        {path("home/../home/.skarvolt"), ""},
+        {path("notes"), "just some notes\n"},
+        {path("no-line-end"), "# Skarvolt 1.1 recording"},
+        {path("header-later"), "\n# Skarvolt 1.1 recording\n"},
+        {path("nul"), std::string("# Skarvolt\0 1.1 recording\n", 26)},
+        {path("other-game"), "# Other 1.0 recording\nseed 1\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        if (!c.text.empty())
+            write_file(c.path, c.text);
+        EXPECT_FALSE(start_recording(c.path.c_str(), score.c_str()));
+        record_seed(4);
+        finish_recording();
+        if (!c.text.empty()) {
+            EXPECT_EQ(read_file(c.path), c.text);
+        }
+    }
+    EXPECT_EQ(read_file(thesis), "chapter one\n");
+    EXPECT_FALSE(test_support::exists(path("nothing")));
+    EXPECT_EQ(read_file(score), "1234\n");
+
+    // A score file yet to be made is not made by the recording either.
+    ASSERT_EQ(::unlink(score_link.c_str()), 0);
+    ASSERT_EQ(::unlink(score.c_str()), 0);
+    EXPECT_FALSE(start_recording(score.c_str(), score.c_str()));
+    EXPECT_FALSE(test_support::exists(score));
 }
 
 // Started with standard error closed, the recording must not take its place: the
@@ -301,14 +350,15 @@ TEST_F(RecordingTest, AClosedStandardErrorStaysClosed)
 TEST_F(RecordingTest, AFileAnotherGameRecordsToIsRefused)
 {
     const std::string session = path("session");
-    write_file(session, "seed 9\npress\n");
+    const std::string other_game = HEADER + "seed 9\npress\n";
+    write_file(session, other_game);
     const int other = ::open(session.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(other, 0);
     ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
     EXPECT_FALSE(start_recording(session.c_str()));
     record_seed(4);
     finish_recording();
-    EXPECT_EQ(read_file(session), "seed 9\npress\n");
+    EXPECT_EQ(read_file(session), other_game);
 
     // Once the other game is done with it, the file is free again; and a recording holds
     // it to the end.

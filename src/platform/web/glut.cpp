@@ -289,9 +289,12 @@ extern "C" EMSCRIPTEN_KEEPALIVE void glut_quit()
             emscripten_clear_timeout(timer.id);
             timer.armed = false;
         }
+    // A frame asked for and not drawn yet is cancelled, and asked for again by the next
+    // game: one that ended before its first frame still draws when played again.
     if (frame_request != 0)
         emscripten_cancel_animation_frame(frame_request);
     frame_request = 0;
+    redisplay_pending = false;
 }
 
 // A key pressed by one of the page's buttons (the controls of a recording shown, for a

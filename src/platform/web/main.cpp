@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,7 @@
 #include "app/playback.h"
 #include "app/record.h"
 #include "app/shell.h"
+#include "app/shell_session.h"
 #include "app/viewer.h"
 #include "app/window.h"
 #include "platform/web/glut_page.h"
@@ -65,11 +68,17 @@ EM_JS(void, browser_random_seed, (std::uint32_t* words), {
     HEAPU32[(words >> 2) + 1] = values[1];
 });
 
+// The seed that the address chose for the page's game (narrowed as the game takes it), or
+// -1 when the browser's random source seeded it.
+std::int64_t chosen_seed = -1;
+
 // ?seed=N plays the tunnel of seed N, as a desktop game whose random device gave N, and
 // N is read as the simulator reads --seed N. A wrong seed is said on the page and in the
 // console, and a random tunnel is played.
 std::uint32_t seed_from_page()
 {
+    chosen_seed = -1;
+    set_run_seed(std::nullopt);
     std::uint64_t seed = 1;
     char text[SEED_TEXT_MAX + 1] = "";
     int length = 0;
@@ -77,6 +86,9 @@ std::uint32_t seed_from_page()
     const bool whole = found == SEED_WHOLE && std::strlen(text) == static_cast<std::size_t>(length);
     if (whole && parse_count(text, &seed)) {
         seed_game(seed);
+        // Every run of the page's game flies it, as skarvolt --seed N has them do.
+        chosen_seed = static_cast<std::uint32_t>(seed);
+        set_run_seed(static_cast<std::uint32_t>(seed));
         return static_cast<std::uint32_t>(seed);
     }
     if (found != NO_SEED) {
@@ -137,6 +149,11 @@ EM_JS(void, watched_bytes, (char* to), {
     HEAPU8.set(Module.watchBytes, to);
 });
 
+// Hands the page the session's recording (Module.sessionRecording), to send.
+EM_JS(void, hand_recording, (const char* bytes, int length), {
+    Module.sessionRecording = HEAPU8.slice(bytes, bytes + length);
+});
+
 // Hands the page the recording's bytes as a file to save.
 EM_JS(void, offer_download, (const char* bytes, int length, const char* name), {
     const blob = new Blob([HEAPU8.slice(bytes, bytes + length)], {type: "text/plain"});
@@ -157,6 +174,23 @@ void file_name(char* name)
             *c = '_';
     if (std::strcmp(name, "") == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
         std::strcpy(name, "recording");
+}
+
+// The recording of the session played in the page, as far as it has gone: empty when there
+// is none (the page's memory refused it).
+std::vector<char> session_recording()
+{
+    flush_recording();
+    std::vector<char> bytes;
+    std::FILE* file = std::fopen(SESSION_PATH, "rb");
+    if (file == nullptr)
+        return bytes;
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    std::fclose(file);
+    return bytes;
 }
 
 bool write_file(const char* path, const std::vector<char>& bytes)
@@ -195,23 +229,23 @@ extern "C" EMSCRIPTEN_KEEPALIVE void play_again()
     glut_resume();
 }
 
-// Shows the recording the page was given (Module.watchBytes, named Module.watchName) in
-// the canvas, with the desktop viewer's keys, in place of what it showed. False, after the
-// one line that says why on standard error (the file's name and line), when it is no
-// recording: what was shown goes on.
-extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
+// The most the page reads of a recording, file or address: it stops reading there.
+extern "C" EMSCRIPTEN_KEEPALIVE int page_recording_limit()
 {
-    // The recording shown lives as long as the viewer shows it.
-    static RecordedSession shown;
-    const int length = watched_length();
-    if (length < 0)
-        return 0;
-    char name[NAME_MAX_BYTES + 1] = "";
-    watched_name(name, sizeof name);
-    file_name(name);
+    return RECORDING_MAX_BYTES;
+}
+
+namespace {
+
+// The recording shown lives as long as the viewer shows it.
+RecordedSession shown;
+
+// page_watch, for a file of `length` bytes under the name given; may run out of memory.
+int watch_recording(const char* name, int length)
+{
     if (length > RECORDING_MAX_BYTES) {
-        std::fprintf(stderr, "skarvolt: %s: larger than %d MB: not a recording\n", name,
-                     RECORDING_MAX_BYTES >> 20);
+        std::fprintf(stderr, "skarvolt: %s: larger than %d MiB, more than any recording holds\n",
+                     name, RECORDING_MAX_BYTES >> 20);
         return 0;
     }
     std::vector<char> bytes(static_cast<std::size_t>(length));
@@ -227,6 +261,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
     RecordedSession loaded;
     const bool good = load_session(name, &loaded);
     unlink(name);
+    bytes = {};
     if (!good)
         return 0;
     // What ran in the canvas stops (the game's timers, or the viewer's), as a quit key
@@ -238,24 +273,67 @@ extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
     return 1;
 }
 
+} // namespace
+
+// Shows the recording the page was given (Module.watchBytes, named Module.watchName) in
+// the canvas, with the desktop viewer's keys, in place of what it showed. False, after the
+// one line that says why on standard error (the file's name and line), when it is no
+// recording or more than the page's memory can hold: what was shown goes on.
+extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
+{
+    const int length = watched_length();
+    if (length < 0)
+        return 0;
+    char name[NAME_MAX_BYTES + 1] = "";
+    watched_name(name, sizeof name);
+    file_name(name);
+    try {
+        return watch_recording(name, length);
+    } catch (const std::bad_alloc&) {
+        unlink(name);
+        std::fprintf(stderr, "skarvolt: %s: not enough memory to hold it\n", name);
+        return 0;
+    }
+}
+
 // "Save this session": the recording of the session played in the page, as a file to
 // download. False when there is none (the page's memory refused it).
 extern "C" EMSCRIPTEN_KEEPALIVE int page_save_session()
 {
-    flush_recording();
-    std::FILE* file = std::fopen(SESSION_PATH, "rb");
-    if (file == nullptr)
-        return 0;
-    std::vector<char> bytes;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    std::fclose(file);
+    const std::vector<char> bytes = session_recording();
     if (bytes.empty())
         return 0;
     offer_download(bytes.data(), static_cast<int>(bytes.size()), "skarvolt-session.rec");
     return 1;
+}
+
+// The session's recording, handed to the page (Module.sessionRecording) to submit to the
+// game's server. False when there is none.
+extern "C" EMSCRIPTEN_KEEPALIVE int page_session_recording()
+{
+    const std::vector<char> bytes = session_recording();
+    if (bytes.empty())
+        return 0;
+    hand_recording(bytes.data(), static_cast<int>(bytes.size()));
+    return 1;
+}
+
+// What the page follows of its game, to take part in the server's boards: the game's
+// state flags (a run starts, crashes), its score, and the seed its runs fly, with
+// whether the address chose it (-1 when the browser's random source did).
+extern "C" EMSCRIPTEN_KEEPALIVE int page_game_state()
+{
+    return static_cast<int>(window_session().game.state);
+}
+
+extern "C" EMSCRIPTEN_KEEPALIVE double page_game_score()
+{
+    return window_session().game.score;
+}
+
+extern "C" EMSCRIPTEN_KEEPALIVE double page_chosen_seed()
+{
+    return static_cast<double>(chosen_seed);
 }
 
 int main()
