@@ -1,9 +1,9 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Agent steps a second of the Python package: frame_skip 1, random actions, episodes
 resetting as they end (next-step autoreset in the batch, reset() after each end for the
 single Env). A step is one tick of one game and its 22-float observation, not a picture.
 
-    PYTHONPATH=build/python python3 bench/python_bench.py [SECONDS]
+    PYTHONPATH=build/python /usr/bin/python3 bench/python_bench.py [SECONDS]
 """
 
 import os

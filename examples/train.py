@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Teaches an agent to fly Skarvolt, with NumPy alone: a cross-entropy search over a small
 neural network (the observation, 8 tanh units, one output: hold while it is positive).
 
@@ -8,7 +8,7 @@ eighth. Every few generations the mean network flies 100 tunnels it has never se
 search stops once the median score there reaches the goal, and keeps the best episode it
 saw as a script that `skarvolt --play` shows and `skarvolt-sim` replays.
 
-    PYTHONPATH=build/python python3 examples/train.py [--goal 1000] [--out best-run.txt]
+    PYTHONPATH=build/python /usr/bin/python3 examples/train.py [--goal 1000] [--out best-run.txt]
 """
 
 import argparse

@@ -8,9 +8,13 @@ import numpy as np
 _LIBRARY_NAME = "libskarvolt_env.so"
 SEED_LIMIT = 2**32  # seeds are 0 to 2**32 - 1, as the game's generator takes them
 
+# How the recordings name the program that flew them: a leaderboard files them apart.
+AGENT = b"skarvolt python"
+
 _OK = 0
 _ERR_ARGUMENT = 1
 _ERR_NO_RENDERER = 3
+_ERR_CLOSED = 6
 
 
 class SkarvoltError(RuntimeError):
@@ -29,11 +33,16 @@ def _load():
     signatures = {
         "skv_obs_size": ([], i),
         "skv_can_render": ([], i),
+        "skv_window_width": ([], i),
+        "skv_window_height": ([], i),
+        "skv_tick_ms": ([], i),
         "skv_create": ([i, i, i, ctypes.c_int64, ctypes.c_double, i, ctypes.POINTER(p)], i),
+        "skv_close": ([p], None),
         "skv_destroy": ([p], None),
         "skv_num_threads": ([p], i),
         "skv_reset": ([p, p, p], i),
         "skv_step": ([p, p, p, p, p, p], i),
+        "skv_set_agent": ([p, ctypes.c_char_p], i),
         "skv_recording": ([p, i, ctypes.c_char_p, ctypes.c_size_t, ctypes.POINTER(ctypes.c_size_t)], i),
         "skv_episode": ([p, i, p, p, p], i),
         "skv_render": ([p, i, i, i, p], i),
@@ -48,6 +57,8 @@ def _load():
 
 _lib = _load()
 OBS_SIZE = _lib.skv_obs_size()
+WINDOW_SIZE = (_lib.skv_window_width(), _lib.skv_window_height())  # in pixels
+TICK_MS = _lib.skv_tick_ms()
 
 
 def can_render():
@@ -61,6 +72,9 @@ def _check(code):
     message = _lib.skv_last_error().decode("utf-8", "replace")
     if code == _ERR_ARGUMENT:
         raise ValueError(message)
+    if code == _ERR_CLOSED:
+        # Another thread closed the environment while this one was on its way in.
+        raise RuntimeError("the environment is closed")
     raise SkarvoltError(message)
 
 
@@ -71,11 +85,14 @@ class Batch:
     def __init__(self, num_envs, num_threads, frame_skip, max_episode_ticks,
                  repeat_action_probability, record):
         self._handle = None
+        self.closed = True
         handle = ctypes.c_void_p()
         _check(_lib.skv_create(num_envs, num_threads, frame_skip, max_episode_ticks,
                                float(repeat_action_probability), 1 if record else 0,
                                ctypes.byref(handle)))
         self._handle = handle.value
+        self.closed = False
+        _check(_lib.skv_set_agent(self._handle, AGENT))
         self.num_envs = num_envs
         self.num_threads = _lib.skv_num_threads(self._handle)
         self.obs = np.zeros((num_envs, OBS_SIZE), dtype=np.float32)
@@ -88,10 +105,6 @@ class Batch:
                            self.rewards.ctypes.data, self.terminated.ctypes.data,
                            self.truncated.ctypes.data)
         self._step = _lib.skv_step
-
-    @property
-    def closed(self):
-        return self._handle is None
 
     def reset(self):
         """Starts every game's next episode with self.seeds (-1: the game's next seed)."""
@@ -123,9 +136,15 @@ class Batch:
         return picture
 
     def close(self):
-        if self._handle is not None:
-            _lib.skv_destroy(self._handle)
-            self._handle = None
+        """Stops the games, once a step in flight in another thread is done; the handle
+        stays until the batch is freed, so a call that another thread makes after this is
+        an error, never a use of freed memory."""
+        if not self.closed:
+            self.closed = True
+            _lib.skv_close(self._handle)
 
     def __del__(self):
-        self.close()
+        # No thread is in a call of this batch any more: each holds the batch while in one.
+        handle, self._handle = getattr(self, "_handle", None), None
+        if handle is not None:
+            _lib.skv_destroy(handle)

@@ -1,6 +1,7 @@
 """The game as Gymnasium environments: Env (one game) and VectorEnv (many, stepped together
 on a pool of threads)."""
 
+import inspect
 import secrets
 
 import numpy as np
@@ -17,8 +18,12 @@ else:
     _VectorBase = object
 
 OBS_SIZE = _native.OBS_SIZE
-WINDOW_SIZE = (400, 300)  # the game's window, width and height in pixels
-TICKS_PER_SECOND = 1000 / 12
+WINDOW_SIZE = _native.WINDOW_SIZE  # the game's window, width and height in pixels
+TICKS_PER_SECOND = 1000 / _native.TICK_MS
+# The C library counts games and threads in a C int and runs at most 256 threads: a larger
+# number is refused here, before ctypes would cut it to its low 32 bits.
+_MAX_ENVS = 2**31 - 1
+_MAX_THREADS = 256
 
 _OBSERVATION_HIGH = np.full(OBS_SIZE, np.inf, dtype=np.float32)
 
@@ -46,13 +51,20 @@ def _check_options(render_mode, frame_skip, max_episode_ticks, repeat_action_pro
         if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
             raise TypeError(f"{name} must be a whole number, not {value!r}")
     if not 1 <= frame_skip < 2**31:
-        raise ValueError(f"frame_skip {frame_skip} must be at least 1")
+        raise ValueError(f"frame_skip {frame_skip} must be 1 to {2**31 - 1}")
     if max_episode_ticks is not None and not 0 < max_episode_ticks < 2**63:
-        raise ValueError(f"max_episode_ticks {max_episode_ticks} must be None or at least 1")
+        raise ValueError(f"max_episode_ticks {max_episode_ticks} must be None or 1 to {2**63 - 1}")
     if not 0.0 <= float(repeat_action_probability) <= 1.0:
         raise ValueError(f"repeat_action_probability {repeat_action_probability} is outside [0, 1]")
-    width, height = render_size
-    if not (1 <= width <= 4096 and 1 <= height <= 4096):
+    # Checked here, not at the first picture: a size that cannot be drawn is known now.
+    try:
+        size = tuple(render_size)
+    except TypeError:
+        size = ()
+    if len(size) != 2 or not all(isinstance(n, (int, np.integer)) and not isinstance(n, bool)
+                                 for n in size):
+        raise TypeError(f"render_size must be (width, height) in whole pixels, not {render_size!r}")
+    if not all(1 <= n <= 4096 for n in size):
         raise ValueError(f"render_size {render_size} must be 1 to 4096 pixels each way")
 
 
@@ -61,14 +73,20 @@ class _Games:
 
     metadata = {"render_modes": ["rgb_array"], "render_fps": TICKS_PER_SECOND}
 
-    def _open(self, num_envs, num_threads, render_mode, frame_skip, max_episode_ticks,
-              repeat_action_probability, record, render_size):
+    def _open(self, arguments, num_envs, num_threads):
+        """arguments: the constructor's, by name (its locals() on entry), for the options
+        and to say how to make an equal environment."""
+        self._arguments = {k: v for k, v in arguments.items() if k not in ("self", "__class__")}
+        render_mode, frame_skip, max_episode_ticks, repeat_action_probability, record, \
+            render_size = (arguments[name] for name in (
+                "render_mode", "frame_skip", "max_episode_ticks", "repeat_action_probability",
+                "record", "render_size"))
         _check_options(render_mode, frame_skip, max_episode_ticks, repeat_action_probability,
                        render_size)
         self.render_mode = render_mode
         self.frame_skip = int(frame_skip)
         self.max_episode_ticks = max_episode_ticks
-        self.render_size = tuple(render_size)
+        self.render_size = (int(render_size[0]), int(render_size[1]))
         self._record = bool(record)
         self._batch = _native.Batch(num_envs, num_threads, self.frame_skip,
                                     int(max_episode_ticks or 0), repeat_action_probability, record)
@@ -98,8 +116,9 @@ class _Games:
         return self._live_batch().render(index, width, height)
 
     def recording(self, index=0):
-        """The simulator script of the current episode so far: `skarvolt-sim` replays it to
-        the same score, and `skarvolt --play` shows it."""
+        """The recording of the current episode so far, as the game writes one, naming the
+        agent ("# agent: skarvolt python"): `skarvolt-sim` replays it to the same score,
+        `skarvolt --play` shows it, and a leaderboard server takes it as a program's run."""
         batch = self._live_batch()
         if not self._record:
             raise RuntimeError("this environment was made with record=False and keeps no recording")
@@ -108,6 +127,24 @@ class _Games:
     def episode_seed(self, index=0):
         """The seed of the current episode: its tunnel is the game's first run with it."""
         return self._live_batch().episode(index)[0]
+
+    def __reduce_ex__(self, protocol):
+        # Reached by pickle, copy and deepcopy alike: the games live in the C library, where
+        # neither can reach them.
+        cls = type(self)
+        parameters = inspect.signature(cls.__init__).parameters
+        shown = []
+        for name, value in self._arguments.items():
+            default = parameters[name].default
+            if default is inspect.Parameter.empty:
+                shown.append(repr(value))
+            elif not (value is default or value == default):
+                shown.append(f"{name}={value!r}")
+        raise TypeError(
+            f"a {cls.__module__.split('.')[0]}.{cls.__name__} cannot be pickled or copied: its "
+            f"games run in the game's C library. Make an equal one with "
+            f"skarvolt.{cls.__name__}({', '.join(shown)}) and reset(seed=...) with the same "
+            f"seed; recording() lists the actions that brought a game to where it is")
 
     def close(self):
         # Also when the constructor failed before the batch was made.
@@ -140,8 +177,7 @@ class Env(_Games, _EnvBase):
 
     def __init__(self, render_mode=None, frame_skip=1, max_episode_ticks=None,
                  repeat_action_probability=0.0, record=True, render_size=WINDOW_SIZE):
-        self._open(1, 1, render_mode, frame_skip, max_episode_ticks, repeat_action_probability,
-                   record, render_size)
+        self._open(locals(), 1, 1)
         self.action_space = Discrete(2)
         self.observation_space = _observation_space()
         self._needs_reset = True
@@ -175,8 +211,8 @@ class Env(_Games, _EnvBase):
         return self._obs.copy(), float(self._rewards[0]), terminated, truncated, {}
 
     def render(self):
-        """The picture of the window (render_size, 400 x 300 by default) as an (H, W, 3)
-        uint8 array, with render_mode "rgb_array"; None without a render_mode."""
+        """The picture of the window (render_size, the window's 400 x 300 by default) as an
+        (H, W, 3) uint8 array, with render_mode "rgb_array"; None without a render_mode."""
         return self._picture(0)
 
 
@@ -190,13 +226,15 @@ class VectorEnv(_Games, _VectorBase):
     def __init__(self, num_envs, render_mode=None, frame_skip=1, max_episode_ticks=None,
                  repeat_action_probability=0.0, num_threads=0, record=True,
                  render_size=WINDOW_SIZE):
+        arguments = dict(locals())  # before any other local name is made
         if isinstance(num_envs, bool) or not isinstance(num_envs, (int, np.integer)) or num_envs < 1:
             raise ValueError(f"num_envs must be a whole number of at least 1, not {num_envs!r}")
+        if num_envs > _MAX_ENVS:
+            raise ValueError(f"num_envs {num_envs} is too many: a batch holds at most {_MAX_ENVS} games")
         if isinstance(num_threads, bool) or not isinstance(num_threads, (int, np.integer)) \
-                or num_threads < 0:
-            raise ValueError(f"num_threads must be 0 (one per core) or more, not {num_threads!r}")
-        self._open(int(num_envs), int(num_threads), render_mode, frame_skip, max_episode_ticks,
-                   repeat_action_probability, record, render_size)
+                or not 0 <= num_threads <= _MAX_THREADS:
+            raise ValueError(f"num_threads must be 0 (one per core) to {_MAX_THREADS}, not {num_threads!r}")
+        self._open(arguments, int(num_envs), int(num_threads))
         self.num_envs = int(num_envs)
         self.num_threads = self._batch.num_threads
         self.single_action_space = Discrete(2)

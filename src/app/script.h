@@ -35,6 +35,9 @@ inline constexpr char RECORDING_HEADER_START[] = "# Skarvolt ";
 inline constexpr char RECORDING_HEADER_END[] = " recording";
 // Whether a line (without its line end) is a recording's first line, of any version.
 bool is_recording_header(const char* line);
+// A recording that a program flew, not a player (the training environment's), names it
+// in this comment above its seed.
+inline constexpr char RECORDING_AGENT[] = "# agent: ";
 // The options' comment, above the seed.
 inline constexpr char RECORDING_OPTIONS[] = "# options: ";
 // Where the options change in the middle of a session (the page's panel), a comment says

@@ -94,8 +94,9 @@ const char* Batch::check(const BatchConfig& config)
 {
     if (config.num_envs < 1)
         return "num_envs must be at least 1";
-    if (config.num_threads < 0)
-        return "num_threads must be 0 (one per core) or more";
+    static_assert(MAX_THREADS == 256, "the message below names the bound");
+    if (config.num_threads < 0 || config.num_threads > MAX_THREADS)
+        return "num_threads must be 0 (one per core) to 256";
     if (config.frame_skip < 1)
         return "frame_skip must be at least 1";
     if (config.max_episode_ticks < 0)
@@ -111,7 +112,7 @@ Batch::Batch(const BatchConfig& config)
     int threads = config.num_threads;
     if (threads == 0)
         threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    threads_ = std::min(threads, config.num_envs);
+    threads_ = std::min({threads, config.num_envs, MAX_THREADS});
     for (std::size_t i = 0; i < envs_.size(); ++i) {
         if (config.record)
             envs_[i].runs.reserve(RUNS_RESERVED);
@@ -123,11 +124,25 @@ Batch::Batch(const BatchConfig& config)
     for (int t = 0; t < threads_; ++t)
         parts_[static_cast<std::size_t>(t)].end = envs_.size() * static_cast<std::size_t>(t + 1)
                                                   / static_cast<std::size_t>(threads_);
-    for (int t = 1; t < threads_; ++t)
-        workers_.emplace_back([this, t] { worker(t); });
+    workers_.reserve(static_cast<std::size_t>(threads_));
+    try {
+        for (int t = 1; t < threads_; ++t)
+            workers_.emplace_back([this, t] { worker(t); });
+    } catch (...) {
+        // A thread that cannot start (a process limit, say) leaves the others waiting for
+        // work: they are stopped and joined here, since a vector of running threads that
+        // is destroyed ends the process.
+        stop_workers();
+        throw;
+    }
 }
 
 Batch::~Batch()
+{
+    stop_workers();
+}
+
+void Batch::stop_workers()
 {
     stopping_ = true;
     generation_.fetch_add(1);

@@ -28,11 +28,14 @@ inline constexpr int LOOKAHEAD = 8;         // columns ahead sampled, the ship's
 inline constexpr int LOOKAHEAD_STEP = 8;    // columns between two samples
 inline constexpr int OBS_SIZE = OBS_WALLS + 2 * LOOKAHEAD;
 inline constexpr float VELOCITY_SCALE = 20.0f;
+// Threads a batch may ask for: more than any machine it runs on has cores, and few enough
+// that a number gone wrong is refused rather than tried.
+inline constexpr int MAX_THREADS = 256;
 
 // How a batch is made; every field is checked by Batch::check.
 struct BatchConfig {
     int num_envs = 1;
-    int num_threads = 0;             // 0: one per core, never more than there are games
+    int num_threads = 0;             // 0: one per core, never more than there are games or MAX_THREADS
     int frame_skip = 1;              // ticks per step, the action held for all of them
     std::int64_t max_episode_ticks = 0; // 0: no limit
     double repeat_action_probability = 0.0; // sticky actions, from a generator of their own
@@ -44,6 +47,8 @@ public:
     // nullptr when the configuration is sound, else what is wrong with it.
     static const char* check(const BatchConfig& config);
 
+    // Throws std::system_error when a thread of the pool cannot start, having stopped the
+    // ones that did.
     explicit Batch(const BatchConfig& config);
     ~Batch();
     Batch(const Batch&) = delete;
@@ -93,6 +98,8 @@ private:
     void take_part(std::uint32_t generation, int part);
     void run_slice(std::size_t begin, std::size_t end);
     void worker(int self);
+    // Wakes every worker to stop and waits until each has.
+    void stop_workers();
 
     static constexpr std::size_t CACHE_LINE = 64;
 

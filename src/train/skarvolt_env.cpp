@@ -5,17 +5,28 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
 
+#include "app/script.h"
 #include "game/state.h"
 #include "train/batch.h"
 #include "train/render.h"
+#include "version.h"
 
+// A batch's games step on its pool as one job at a time, and the recording of a game is read
+// while no step writes it: so every call on a batch takes its lock, and one thread that
+// calls while another's call is in flight waits for it. Closing takes the lock too, so it
+// waits for a step in flight, and leaves the handle: a call after it is an error, not a
+// use of freed memory.
 struct skv_batch {
-    Batch batch;
-    explicit skv_batch(const BatchConfig& config) : batch(config) {}
+    mutable std::mutex lock;
+    std::unique_ptr<Batch> games; // none once closed
+    std::string agent = "skarvolt library";
+    explicit skv_batch(const BatchConfig& config) : games(std::make_unique<Batch>(config)) {}
 };
 
 namespace {
@@ -33,16 +44,29 @@ int fail(int code, const char* format, ...)
     return code;
 }
 
-// Checks the handle and the game's index.
-int check_env(const skv_batch* batch, int env)
+// With the batch's lock held: whether it is still open.
+int check_open(const skv_batch& batch)
 {
-    if (batch == nullptr)
-        return fail(SKV_ERR_ARGUMENT, "no batch");
-    if (env < 0 || env >= batch->batch.size())
-        return fail(SKV_ERR_ARGUMENT, "game %d is not one of the batch's %d", env,
-                    batch->batch.size());
+    if (!batch.games)
+        return fail(SKV_ERR_CLOSED, "the batch is closed");
     return SKV_OK;
 }
+
+// With the batch's lock held: whether it is open and env one of its games.
+int check_env(const skv_batch& batch, int env)
+{
+    if (const int wrong = check_open(batch))
+        return wrong;
+    if (env < 0 || env >= batch.games->size())
+        return fail(SKV_ERR_ARGUMENT, "game %d is not one of the batch's %d", env,
+                    batch.games->size());
+    return SKV_OK;
+}
+
+using Hold = std::lock_guard<std::mutex>;
+
+// Longest agent's name: its comment stays well within a recording's line.
+constexpr std::size_t MAX_AGENT_NAME = 64;
 
 } // namespace
 
@@ -93,30 +117,46 @@ int skv_create(int num_envs, int num_threads, int frame_skip, int64_t max_episod
     } catch (const std::bad_alloc&) {
         return fail(SKV_ERR_NO_MEMORY, "not enough memory for %d games", num_envs);
     } catch (const std::system_error& e) {
-        return fail(SKV_ERR_NO_MEMORY, "cannot start the threads: %s", e.what());
+        return fail(SKV_ERR_THREADS, "cannot start the batch's threads (%s): a smaller num_threads may do",
+                    e.what());
     }
     return SKV_OK;
 }
 
+void skv_close(skv_batch* batch)
+{
+    if (batch == nullptr)
+        return;
+    const Hold hold(batch->lock);
+    batch->games.reset();
+}
+
 void skv_destroy(skv_batch* batch)
 {
+    skv_close(batch);
     delete batch;
 }
 
 int skv_num_threads(const skv_batch* batch)
 {
-    return batch ? batch->batch.threads() : 0;
+    if (batch == nullptr)
+        return 0;
+    const Hold hold(batch->lock);
+    return batch->games ? batch->games->threads() : 0;
 }
 
 int skv_reset(skv_batch* batch, const int64_t* seeds, float* obs)
 {
     if (batch == nullptr || seeds == nullptr || obs == nullptr)
         return fail(SKV_ERR_ARGUMENT, "no batch, seeds or observations");
-    for (int i = 0; i < batch->batch.size(); ++i)
+    const Hold hold(batch->lock);
+    if (const int wrong = check_open(*batch))
+        return wrong;
+    for (int i = 0; i < batch->games->size(); ++i)
         if (seeds[i] < -1 || seeds[i] > INT64_C(0xffffffff))
             return fail(SKV_ERR_ARGUMENT, "seed %lld of game %d is not -1 or 0 to 4294967295",
                         static_cast<long long>(seeds[i]), i);
-    batch->batch.reset(seeds, obs);
+    batch->games->reset(seeds, obs);
     return SKV_OK;
 }
 
@@ -126,7 +166,10 @@ int skv_step(skv_batch* batch, const uint8_t* actions, float* obs, float* reward
     if (batch == nullptr || actions == nullptr || obs == nullptr || rewards == nullptr
         || terminated == nullptr || truncated == nullptr)
         return fail(SKV_ERR_ARGUMENT, "no batch, actions or output arrays");
-    const int n = batch->batch.size();
+    const Hold hold(batch->lock);
+    if (const int wrong = check_open(*batch))
+        return wrong;
+    const int n = batch->games->size();
     std::uint8_t any = 0;
     for (int i = 0; i < n; ++i)
         any |= actions[i];
@@ -134,19 +177,47 @@ int skv_step(skv_batch* batch, const uint8_t* actions, float* obs, float* reward
         for (int i = 0; i < n; ++i)
             if (actions[i] > 1)
                 return fail(SKV_ERR_ARGUMENT, "action %d of game %d is not 0 or 1", actions[i], i);
-    batch->batch.step(actions, obs, rewards, terminated, truncated);
+    batch->games->step(actions, obs, rewards, terminated, truncated);
+    return SKV_OK;
+}
+
+int skv_set_agent(skv_batch* batch, const char* name)
+{
+    if (batch == nullptr || name == nullptr)
+        return fail(SKV_ERR_ARGUMENT, "no batch or name");
+    const std::size_t length = std::strlen(name);
+    bool printable = length >= 1 && length <= MAX_AGENT_NAME;
+    for (std::size_t i = 0; printable && i < length; ++i)
+        printable = name[i] >= ' ' && name[i] <= '~';
+    if (!printable)
+        return fail(SKV_ERR_ARGUMENT, "an agent's name is 1 to %zu printable ASCII characters",
+                    MAX_AGENT_NAME);
+    const Hold hold(batch->lock);
+    if (const int wrong = check_open(*batch))
+        return wrong;
+    try {
+        batch->agent = name;
+    } catch (const std::bad_alloc&) {
+        return fail(SKV_ERR_NO_MEMORY, "not enough memory for the agent's name");
+    }
     return SKV_OK;
 }
 
 int skv_recording(const skv_batch* batch, int env, char* text, size_t size, size_t* length)
 {
-    if (const int wrong = check_env(batch, env))
+    if (batch == nullptr)
+        return fail(SKV_ERR_ARGUMENT, "no batch");
+    const Hold hold(batch->lock);
+    if (const int wrong = check_env(*batch, env))
         return wrong;
     if (length == nullptr || (text == nullptr && size > 0))
         return fail(SKV_ERR_ARGUMENT, "nowhere to put the recording");
     std::string script;
     try {
-        script = batch->batch.recording(env);
+        // A recording as the game's own, so that every reader (the viewer, a leaderboard)
+        // takes it as one, and says which program flew it.
+        script = std::string(RECORDING_HEADER_START) + VERSION + RECORDING_HEADER_END + '\n'
+                 + RECORDING_AGENT + batch->agent + '\n' + batch->games->recording(env);
     } catch (const std::bad_alloc&) {
         return fail(SKV_ERR_NO_MEMORY, "not enough memory for the recording");
     }
@@ -161,26 +232,34 @@ int skv_recording(const skv_batch* batch, int env, char* text, size_t size, size
 
 int skv_episode(const skv_batch* batch, int env, uint32_t* seed, uint32_t* score, uint32_t* best)
 {
-    if (const int wrong = check_env(batch, env))
+    if (batch == nullptr)
+        return fail(SKV_ERR_ARGUMENT, "no batch");
+    const Hold hold(batch->lock);
+    if (const int wrong = check_env(*batch, env))
         return wrong;
     if (seed == nullptr || score == nullptr || best == nullptr)
         return fail(SKV_ERR_ARGUMENT, "nowhere to put the episode's numbers");
-    *seed = batch->batch.episode_seed(env);
-    *score = batch->batch.game(env).score;
-    *best = batch->batch.best_score(env);
+    *seed = batch->games->episode_seed(env);
+    *score = batch->games->game(env).score;
+    *best = batch->games->best_score(env);
     return SKV_OK;
 }
 
 int skv_render(skv_batch* batch, int env, int width, int height, uint8_t* rgb)
 {
-    if (const int wrong = check_env(batch, env))
+    if (batch == nullptr)
+        return fail(SKV_ERR_ARGUMENT, "no batch");
+    const Hold hold(batch->lock);
+    if (const int wrong = check_env(*batch, env))
         return wrong;
-    if (rgb == nullptr || width < 1 || height < 1 || width > 4096 || height > 4096)
+    if (rgb == nullptr)
+        return fail(SKV_ERR_ARGUMENT, "nowhere to put the picture");
+    if (width < 1 || height < 1 || width > 4096 || height > 4096)
         return fail(SKV_ERR_ARGUMENT, "a picture of %d x %d pixels cannot be drawn (1 to 4096 each way)",
                     width, height);
     if (!can_render())
         return fail(SKV_ERR_NO_RENDERER, "%s", render_game(Game{}, width, height, rgb));
-    if (const char* wrong = render_game(batch->batch.game(env), width, height, rgb))
+    if (const char* wrong = render_game(batch->games->game(env), width, height, rgb))
         return fail(SKV_ERR_RENDER, "%s", wrong);
     return SKV_OK;
 }

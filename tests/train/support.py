@@ -24,6 +24,14 @@ def replay(script):
     return ticks, crash
 
 
+def recording_header():
+    """The lines that open every recording of the Python package: the game's header, with
+    the version the simulator gives, and the comment that says a program flew it."""
+    version = subprocess.run([SIM, "--version"], capture_output=True, text=True,
+                             check=True).stdout.strip()
+    return f"# {version} recording\n# agent: skarvolt python\n"
+
+
 def steer(obs, rng, noise=0.05):
     """A bot that aims for the middle of the passage 8 columns ahead, or of the wider way
     past a block within 30 ticks, braking by its speed, with random presses mixed in: runs

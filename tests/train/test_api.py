@@ -1,14 +1,18 @@
 """The Gymnasium API: seeding, next-step autoreset, the environment checker's rules, and
 bad input turned into clear exceptions, never a crash."""
 
+import copy
 import ctypes
+import gc
+import pickle
+import sys
 import unittest
 
 import numpy as np
 
 import skarvolt
 from skarvolt.spaces import HAVE_GYMNASIUM
-from support import Case, replay
+from support import Case, recording_header, replay
 
 
 def trajectory(env, seed, actions):
@@ -66,7 +70,7 @@ class Seeding(Case):
         self.assertFalse(terminated.any() or truncated.any())
         for i in range(3):
             seed = env.episode_seed(i)
-            self.assertEqual(env.recording(i), f"seed {seed}\npress\n")
+            self.assertEqual(env.recording(i), f"{recording_header()}seed {seed}\npress\n")
             fresh = self.make(skarvolt.Env)
             np.testing.assert_array_equal(fresh.reset(seed=seed)[0], obs[i])
 
@@ -133,6 +137,16 @@ class Conformance(Case):
                              (np.float32, np.bool_, np.bool_))
             self.assertFalse((terminated & truncated).any())
 
+    def test_the_window_and_the_tick_are_the_librarys(self):
+        # The game's constants, read from the library, not written again in the package:
+        # the README names them, 400 by 300 pixels and 12 ms.
+        from skarvolt._native import _lib
+        self.assertEqual((_lib.skv_window_width(), _lib.skv_window_height(), _lib.skv_tick_ms()),
+                         (400, 300, 12))
+        env = self.make(skarvolt.Env)
+        self.assertEqual(env.render_size, (400, 300))
+        self.assertEqual(env.metadata["render_fps"], 1000 / 12)
+
     @unittest.skipUnless(HAVE_GYMNASIUM, "gymnasium is not installed")
     def test_gymnasium_checker_and_registration(self):
         import gymnasium
@@ -194,13 +208,39 @@ class BadInput(Case):
         self.check([
             (lambda: skarvolt.VectorEnv(0), ValueError, "num_envs"),
             (lambda: skarvolt.VectorEnv(2, num_threads=-1), ValueError, "num_threads"),
+            # Not cut to 2 on its way to the library's int.
+            (lambda: skarvolt.VectorEnv(1000, num_threads=2**32 + 2), ValueError,
+             r"num_threads must be 0 \(one per core\) to 256"),
             (lambda: skarvolt.Env(frame_skip=0), ValueError, "frame_skip"),
             (lambda: skarvolt.Env(frame_skip=1.0), TypeError, "frame_skip"),
             (lambda: skarvolt.Env(max_episode_ticks=0), ValueError, "max_episode_ticks"),
             (lambda: skarvolt.Env(repeat_action_probability=1.5), ValueError, "outside"),
             (lambda: skarvolt.Env(render_mode="human"), ValueError, "render_mode"),
             (lambda: skarvolt.Env(render_size=(0, 10)), ValueError, "render_size"),
+            (lambda: skarvolt.Env(render_size=(1.5, 2)), TypeError, "whole pixels"),
+            (lambda: skarvolt.Env(render_size=(4, 3, 2)), TypeError, "whole pixels"),
+            (lambda: skarvolt.Env(render_size=400), TypeError, "whole pixels"),
+            # Not "at least 1", as its low 32 bits would say in the library.
+            (lambda: skarvolt.VectorEnv(2**31), ValueError, "2147483648 is too many"),
         ])
+
+    def test_an_environment_is_not_copied(self):
+        # Its games live in the C library: a copy would share them, and pickle cannot reach
+        # them. The message says how to make an equal one; nothing is left half made.
+        unraised = []
+        self.addCleanup(setattr, sys, "unraisablehook", sys.unraisablehook)
+        sys.unraisablehook = unraised.append
+        envs = [(self.make(skarvolt.Env), "skarvolt.Env()"),
+                (self.make(skarvolt.VectorEnv, 3, frame_skip=2), "skarvolt.VectorEnv(3, frame_skip=2)")]
+        for env, made in envs:
+            for how in (pickle.dumps, copy.copy, copy.deepcopy):
+                with self.subTest(made=made, how=how.__name__):
+                    with self.assertRaisesRegex(TypeError, "cannot be pickled or copied") as caught:
+                        how(env)
+                    self.assertIn(f"Make an equal one with {made} and reset(seed=...)",
+                                  str(caught.exception))
+        gc.collect()
+        self.assertEqual(unraised, [])
 
     def test_the_c_library_refuses_what_it_cannot_use(self):
         # Other languages call the C library straight: a missing handle or array, or a
@@ -214,6 +254,8 @@ class BadInput(Case):
              "repeat_action_probability"),
             (lambda: _lib.skv_create(2, 0, 1, -5, 0.0, 1, ctypes.byref(ctypes.c_void_p())),
              "max_episode_ticks"),
+            (lambda: _lib.skv_create(2, 257, 1, 0, 0.0, 1, ctypes.byref(ctypes.c_void_p())),
+             "0 (one per core) to 256"),
             (lambda: _lib.skv_reset(None, batch.seeds.ctypes.data, batch.obs.ctypes.data), "no batch"),
             (lambda: _lib.skv_reset(h, None, batch.obs.ctypes.data), "no batch"),
             (lambda: _lib.skv_step(h, batch.actions.ctypes.data, None, None, None, None), "no batch"),
@@ -221,6 +263,10 @@ class BadInput(Case):
             (lambda: _lib.skv_recording(h, 0, None, 5, ctypes.byref(ctypes.c_size_t())), "nowhere"),
             (lambda: _lib.skv_episode(h, 2, None, None, None), "game 2"),
             (lambda: _lib.skv_render(h, 0, 0, 10, batch.obs.ctypes.data), "cannot be drawn"),
+            (lambda: _lib.skv_render(h, 0, 10, 10, None), "nowhere to put the picture"),
+            (lambda: _lib.skv_set_agent(h, b""), "1 to 64 printable"),
+            (lambda: _lib.skv_set_agent(h, b"a\nseed 1"), "1 to 64 printable"),
+            (lambda: _lib.skv_set_agent(h, b"x" * 65), "1 to 64 printable"),
         ]
         for call, words in calls:
             with self.subTest(words=words):
@@ -229,6 +275,15 @@ class BadInput(Case):
         batch.seeds[:] = [-2, 0]
         self.assertEqual(_lib.skv_reset(h, batch.seeds.ctypes.data, batch.obs.ctypes.data), 1)
         self.assertIn("seed -2 of game 0", _lib.skv_last_error().decode())
+        # A closed batch keeps its handle until it is destroyed: every call on it says so.
+        _lib.skv_close(h)
+        _lib.skv_close(h)
+        for call in (lambda: _lib.skv_reset(h, batch.seeds.ctypes.data, batch.obs.ctypes.data),
+                     lambda: batch._step(*batch._step_args),
+                     lambda: _lib.skv_recording(h, 0, None, 0, ctypes.byref(ctypes.c_size_t()))):
+            self.assertEqual(call(), 6)
+            self.assertIn("closed", _lib.skv_last_error().decode())
+        self.assertEqual(_lib.skv_num_threads(h), 0)
 
     def check(self, cases):
         for call, error, words in cases:

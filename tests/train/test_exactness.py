@@ -6,7 +6,7 @@ import unittest
 import numpy as np
 
 import skarvolt
-from support import Case, replay, steer
+from support import Case, recording_header, replay, steer
 
 
 class Exactness(Case):
@@ -63,14 +63,15 @@ class Exactness(Case):
         self.assertEqual(ends, {(True, False), (False, True)})
 
     def test_the_recording_is_the_steps_script(self):
-        # One press or release and one tick line a step; the step that reaches the limit
-        # runs only the ticks left.
+        # A recording of the game's, which a leaderboard files as a program's: the header,
+        # the agent's comment, then one press or release and one tick line a step; the step
+        # that reaches the limit runs only the ticks left.
         env = self.make(skarvolt.Env, frame_skip=3, max_episode_ticks=10)
         env.reset(seed=4)
         for action in (1, 1, 0, 1):
             env.step(action)
-        self.assertEqual(env.recording(), "seed 4\npress\npress\ntick 3\npress\ntick 3\n"
-                                          "release\ntick 3\npress\ntick 1\n")
+        self.assertEqual(env.recording(), recording_header() + "seed 4\npress\npress\ntick 3\n"
+                         "press\ntick 3\nrelease\ntick 3\npress\ntick 1\n")
 
     def test_the_tunnel_does_not_depend_on_sticky_actions(self):
         # Held throughout, the button is the same whatever the sticky draws: the tunnel is
