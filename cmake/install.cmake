@@ -48,6 +48,14 @@ install(FILES ${skarvolt_generated}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR
 install(TARGETS skarvolt-sim RUNTIME DESTINATION ${SKARVOLT_INSTALL_BINDIR})
 install(FILES ${PROJECT_BINARY_DIR}/man/skarvolt-sim.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
 
+# The leaderboard server, where it is built, in the install tree but not in the package:
+# it is a service, not a part of the game (component server).
+if(SKARVOLT_HAVE_SERVER)
+  install(TARGETS skarvolt-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
+  install(FILES ${PROJECT_BINARY_DIR}/man/skarvolt-server.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT server)
+endif()
+
 # The Debian package.
 set(CPACK_GENERATOR DEB)
 # The game's own files only: the Python package (component python) is installed by
