@@ -975,6 +975,41 @@ try {
             dumpConsole(page);
     }
 
+    // Page Up while a run plays goes to its start; again within a second, or within the
+    // run's first second, to the run before: from the button under the canvas as from
+    // the key.
+    if (wanted('page-up')) {
+        const page = await openPage(browser);
+        const failed = failures;
+        await page.goto(`${base}?play=runs/three-runs.rec`);
+        await page.waitForFunction(() => document.body.classList.contains('watching'), { timeout: 15000 }).catch(() => {});
+        const run = async () => +((await page.evaluate(() => document.title)).match(/run (\d+)/) || [0, 0])[1];
+        const pause = ms => new Promise(resolve => setTimeout(resolve, ms));
+        const previous = '#watch [data-special="104"]';
+        // Run 2 lasts 248 ticks, three seconds.
+        for (let i = 0; i < 2; i++)
+            await page.keyboard.press('PageDown');
+        await pause(1500);
+        const before = await run();
+        await page.click(previous);
+        await pause(300);
+        const first = await run();
+        await page.click(previous);
+        check(before === 2 && first === 2 && await run() === 1,
+              `in run 2, Page Up's button goes to its start, and again 0.3 s later to run 1 (runs ${before}, ${first}, ${await run()})`);
+        await page.keyboard.press('PageDown');
+        await pause(300);
+        const second = await run();
+        await page.click(previous);
+        check(second === 2 && await run() === 1,
+              `0.3 s into run 2, Page Up's button goes to run 1 (runs ${second}, ${await run()})`);
+        await page.keyboard.press('PageDown');
+        await pause(300);
+        await page.keyboard.press('PageUp');
+        check(await run() === 1, `and so does the key (run ${await run()})`);
+        if (failures > failed)
+            dumpConsole(page);
+    }
     // The site alone, on a server of its own: nothing of the game's server shows. Served by
     // the game's server: the tunnel of the day, flown, submitted under a name, ranked on
     // the board of its seed and watched from there; a name kept for the next visit.

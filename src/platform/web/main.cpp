@@ -20,6 +20,7 @@
 #include "app/controls.h"
 #include "app/decimal.h"
 #include "app/playback.h"
+#include "app/script.h"
 #include "app/record.h"
 #include "app/shell.h"
 #include "app/shell_session.h"
@@ -126,9 +127,10 @@ std::uint32_t seed_from_page()
 constexpr char SESSION_PATH[] = "/session.rec";
 constexpr char WATCHED_DIR[] = "/watched";
 constexpr int NAME_MAX_BYTES = 200;
-// Hours of play take a few megabytes; a file far larger is no recording, and is not
+// The viewer's limit, in the page's numbers: a file larger is no recording, and is not
 // copied into the page's memory to find out.
-constexpr int RECORDING_MAX_BYTES = 64 << 20;
+constexpr int RECORDING_MAX_BYTES = static_cast<int>(MAX_RECORDING_BYTES);
+static_assert(RECORDING_MAX_BYTES == MAX_RECORDING_BYTES);
 
 // A session starts recording afresh with its seed, under the page's controls of the moment.
 void record_session(std::uint32_t seed)
