@@ -3,6 +3,7 @@
 // a few hundred flushes, and every one is on disk before it is answered. Readers each
 // have a connection of their own and read beside the writer (write-ahead log).
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <exception>
 #include <future>
@@ -50,8 +51,9 @@ public:
         sqlite3_reset(statement);
         sqlite3_clear_bindings(statement);
         for (std::size_t i = 0; i < params.size(); ++i) {
-            const std::string name = "$" + std::to_string(i + 1);
-            const int index = sqlite3_bind_parameter_index(statement, name.c_str());
+            char name[24];
+            std::snprintf(name, sizeof name, "$%zu", i + 1);
+            const int index = sqlite3_bind_parameter_index(statement, name);
             if (index == 0)
                 continue;
             const SqlParam& p = params[i];
