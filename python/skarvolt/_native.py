@@ -46,6 +46,8 @@ def _load():
         "skv_recording": ([p, i, ctypes.c_char_p, ctypes.c_size_t, ctypes.POINTER(ctypes.c_size_t)], i),
         "skv_episode": ([p, i, p, p, p], i),
         "skv_render": ([p, i, i, i, p], i),
+        "skv_set_ghost": ([p, ctypes.c_char_p, ctypes.c_size_t], i),
+        "skv_batch_obs_size": ([p], i),
         "skv_last_error": ([], ctypes.c_char_p),
     }
     for name, (args, result) in signatures.items():
@@ -83,7 +85,7 @@ class Batch:
     in place by every reset and step."""
 
     def __init__(self, num_envs, num_threads, frame_skip, max_episode_ticks,
-                 repeat_action_probability, record):
+                 repeat_action_probability, record, ghost=None):
         self._handle = None
         self.closed = True
         handle = ctypes.c_void_p()
@@ -93,9 +95,17 @@ class Batch:
         self._handle = handle.value
         self.closed = False
         _check(_lib.skv_set_agent(self._handle, AGENT))
+        if ghost is not None:
+            text = ghost.encode("utf-8") if isinstance(ghost, str) else bytes(ghost)
+            try:
+                _check(_lib.skv_set_ghost(self._handle, text, len(text)))
+            except BaseException:
+                self.close()
+                raise
+        self.obs_size = _lib.skv_batch_obs_size(self._handle)
         self.num_envs = num_envs
         self.num_threads = _lib.skv_num_threads(self._handle)
-        self.obs = np.zeros((num_envs, OBS_SIZE), dtype=np.float32)
+        self.obs = np.zeros((num_envs, self.obs_size), dtype=np.float32)
         self.rewards = np.zeros(num_envs, dtype=np.float32)
         self.terminated = np.zeros(num_envs, dtype=np.uint8)
         self.truncated = np.zeros(num_envs, dtype=np.uint8)

@@ -28,8 +28,9 @@ _MAX_THREADS = 256
 _OBSERVATION_HIGH = np.full(OBS_SIZE, np.inf, dtype=np.float32)
 
 
-def _observation_space(seed=None):
-    return Box(-_OBSERVATION_HIGH, _OBSERVATION_HIGH, dtype=np.float32, seed=seed)
+def _observation_space(size=OBS_SIZE, seed=None):
+    high = np.full(size, np.inf, dtype=np.float32)
+    return Box(-high, high, dtype=np.float32, seed=seed)
 
 
 def _check_seed(seed):
@@ -89,7 +90,8 @@ class _Games:
         self.render_size = (int(render_size[0]), int(render_size[1]))
         self._record = bool(record)
         self._batch = _native.Batch(num_envs, num_threads, self.frame_skip,
-                                    int(max_episode_ticks or 0), repeat_action_probability, record)
+                                    int(max_episode_ticks or 0), repeat_action_probability, record,
+                                    arguments.get("ghost"))
         self._seeded = False
 
     def _live_batch(self):
@@ -173,13 +175,20 @@ class Env(_Games, _EnvBase):
       5  that block's upper edge
       6  .. 21  for the ship's column and each 8th column ahead (0, 8, ..., 56 columns
          ahead): the ceiling, then the floor of the passage there
+    With ghost=TEXT, the text of a recording, every episode races the ghost of its first
+    run (it must start from the recording's seed and end in a crash): each episode flies
+    that run's seed, the ghost beside the ship tick for tick, and two more fields follow:
+      22  the ghost's height (absolute, -1 to 1)
+      23  1 while the ghost flies, 0 once it has crashed
+    A text that is no such recording is a ValueError naming the reason.
     """
 
     def __init__(self, render_mode=None, frame_skip=1, max_episode_ticks=None,
-                 repeat_action_probability=0.0, record=True, render_size=WINDOW_SIZE):
+                 repeat_action_probability=0.0, record=True, render_size=WINDOW_SIZE,
+                 ghost=None):
         self._open(locals(), 1, 1)
         self.action_space = Discrete(2)
-        self.observation_space = _observation_space()
+        self.observation_space = _observation_space(self._batch.obs_size)
         self._needs_reset = True
         b = self._batch
         self._obs, self._rewards, self._terminated, self._truncated, self._actions = (

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/script.h"
 #include "game/ghost.h"
 #include "game/state.h"
 
@@ -19,6 +20,15 @@ struct GhostRecording {
     // The run for game/ghost.h; it refers to inputs, so it lasts as long as they do.
     GhostRun run() const { return {seed, score, inputs.data(), inputs.size()}; }
 };
+
+// Why a recording cannot be raced when it reads well but holds no such run.
+inline constexpr const char* NO_GHOST_RUN =
+    "no run in it starts from a \"seed\" line and ends in a crash";
+
+// Reads the whole recording from reader (held to a recording's rules) and flies it through
+// the game's rules to find the ghost's run: *found says whether there was one. BAD, with
+// the line and reader.reason, for a line that is no recording's or cannot stand where it does.
+ScriptRead read_ghost(ScriptReader& reader, GhostRecording* ghost, bool* found);
 
 // Exit status of a ghost that cannot be raced.
 inline constexpr int EXIT_BAD_GHOST = 2;

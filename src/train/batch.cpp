@@ -151,14 +151,41 @@ void Batch::stop_workers()
         t.join();
 }
 
+void Batch::set_ghost(const GhostRun& run)
+{
+    ghost_inputs_.assign(run.inputs, run.inputs + run.count);
+    GhostRun own = run;
+    own.inputs = ghost_inputs_.data();
+    for (Env& env : envs_) {
+        env.ghost = Ghost{};
+        env.ghost.run = own;
+    }
+    has_ghost_ = true;
+}
+
+void Batch::observe_env(const Env& env, float* obs) const
+{
+    observe(env.session.game, obs);
+    if (has_ghost_) {
+        const Game& ghost = env.ghost.game;
+        obs[OBS_GHOST_HEIGHT] = ghost.trail[0];
+        obs[OBS_GHOST_FLYING] = (ghost.state & RUNNING) ? 1.0f : 0.0f;
+    }
+}
+
 void Batch::start_episode(Env& env, std::uint32_t seed)
 {
+    // A race always flies the ghost's own tunnel.
+    if (has_ghost_)
+        seed = env.ghost.run.seed;
     // The session as the simulator starts it after "seed s", keeping the best of the
     // episodes before, then the press that starts the first run.
     const std::uint32_t best = env.session.game.high_score;
     session_start(env.session, seed);
     env.session.game.high_score = best;
     session_press(env.session);
+    if (has_ghost_)
+        ghost_start(env.ghost);
     env.seed = seed;
     env.sticky_stream = seed ^ STICKY_SALT;
     env.episode_ticks = 0;
@@ -172,7 +199,7 @@ void Batch::step_one(Env& env, std::uint8_t action, float* obs, float* reward,
 {
     if (env.done) {
         start_episode(env, static_cast<std::uint32_t>(split_mix(env.seed_stream) >> 32));
-        observe(env.session.game, obs);
+        observe_env(env, obs);
         *reward = 0.0f;
         *terminated = 0;
         *truncated = 0;
@@ -193,6 +220,8 @@ void Batch::step_one(Env& env, std::uint8_t action, float* obs, float* reward,
     const bool crashed = flown.crashed;
     const auto ran = static_cast<std::int64_t>(flown.ticks);
     env.episode_ticks += ran;
+    if (has_ghost_)
+        ghost_follow(env.ghost, ran);
 
     if (config_.record) {
         const std::uint32_t bit = action ? PRESS_BIT : 0;
@@ -202,7 +231,7 @@ void Batch::step_one(Env& env, std::uint8_t action, float* obs, float* reward,
         else
             env.runs.push_back(bit | static_cast<std::uint32_t>(ran));
     }
-    observe(env.session.game, obs);
+    observe_env(env, obs);
     *reward = static_cast<float>(ran);
     *terminated = crashed;
     *truncated = !crashed && limit > 0 && env.episode_ticks >= limit;
@@ -212,7 +241,7 @@ void Batch::step_one(Env& env, std::uint8_t action, float* obs, float* reward,
 void Batch::run_slice(std::size_t begin, std::size_t end)
 {
     for (std::size_t i = begin; i < end; ++i) {
-        float* obs = obs_ + i * OBS_SIZE;
+        float* obs = obs_ + i * static_cast<std::size_t>(obs_size());
         if (job_ == JOB_RESET) {
             Env& env = envs_[i];
             const std::int64_t seed = seeds_[i];
@@ -220,7 +249,7 @@ void Batch::run_slice(std::size_t begin, std::size_t end)
                 env.seed_stream = static_cast<std::uint64_t>(seed);
             start_episode(env, seed >= 0 ? static_cast<std::uint32_t>(seed)
                                          : static_cast<std::uint32_t>(split_mix(env.seed_stream) >> 32));
-            observe(env.session.game, obs);
+            observe_env(env, obs);
         } else {
             step_one(envs_[i], actions_[i], obs, rewards_ + i, terminated_ + i, truncated_ + i);
         }

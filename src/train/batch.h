@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "game/ghost.h"
 #include "game/state.h"
 #include "session/session.h"
 
@@ -27,6 +28,10 @@ inline constexpr int OBS_WALLS = 6;         // then, for each of the LOOKAHEAD c
 inline constexpr int LOOKAHEAD = 8;         // columns ahead sampled, the ship's own first
 inline constexpr int LOOKAHEAD_STEP = 8;    // columns between two samples
 inline constexpr int OBS_SIZE = OBS_WALLS + 2 * LOOKAHEAD;
+// With a ghost to race, two more after those:
+inline constexpr int OBS_GHOST_HEIGHT = OBS_SIZE;     // the ghost's height, -1 to 1, absolute
+inline constexpr int OBS_GHOST_FLYING = OBS_SIZE + 1; // 1 while it has not crashed, else 0
+inline constexpr int OBS_SIZE_GHOST = OBS_SIZE + 2;
 inline constexpr float VELOCITY_SCALE = 20.0f;
 // Threads a batch may ask for: more than any machine it runs on has cores, and few enough
 // that a number gone wrong is refused rather than tried.
@@ -56,6 +61,13 @@ public:
 
     int size() const { return static_cast<int>(envs_.size()); }
     int threads() const { return threads_; }
+    // Floats of one game's observation: OBS_SIZE, or OBS_SIZE_GHOST with a ghost.
+    int obs_size() const { return has_ghost_ ? OBS_SIZE_GHOST : OBS_SIZE; }
+
+    // Every game races the recorded run from now on: each episode starts from the ghost's
+    // seed, the ghost flying beside the ship tick for tick, and the observations grow by
+    // the ghost's two fields. The run's inputs are copied. Takes effect at the next reset.
+    void set_ghost(const GhostRun& run);
 
     // Starts a new episode in every game: seeds[i] is its seed, or negative to take the
     // next seed of that game's own sequence. obs is size() * OBS_SIZE floats.
@@ -85,7 +97,9 @@ private:
         std::uint8_t last_action = 1;   // the episode starts with the button pressed
         bool done = false;
         std::vector<std::uint32_t> runs; // ticks per run of equal actions, the action in the top bit
+        Ghost ghost;                    // flown only when the batch has one
     };
+    void observe_env(const Env& env, float* obs) const;
 
     void start_episode(Env& env, std::uint32_t seed);
     void step_one(Env& env, std::uint8_t action, float* obs, float* reward, std::uint8_t* terminated,
@@ -106,6 +120,8 @@ private:
     BatchConfig config_;
     std::vector<Env> envs_;
     int threads_;
+    bool has_ghost_ = false;
+    std::vector<GhostInput> ghost_inputs_; // the ghost's run's, which every game's ghost reads
 
     // The job in flight, read by the workers after they see a new generation.
     int job_ = 0;

@@ -2,6 +2,7 @@
 // process through it, and turns each failure into a code and a message.
 #include "train/skarvolt_env.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <string>
 #include <system_error>
 
+#include "app/ghost.h"
 #include "app/script.h"
 #include "game/state.h"
 #include "train/batch.h"
@@ -75,6 +77,53 @@ extern "C" {
 int skv_obs_size(void)
 {
     return OBS_SIZE;
+}
+
+int skv_batch_obs_size(const skv_batch* batch)
+{
+    if (batch == nullptr)
+        return 0;
+    const Hold hold(batch->lock);
+    return batch->games ? batch->games->obs_size() : 0;
+}
+
+int skv_set_ghost(skv_batch* batch, const char* text, size_t length)
+{
+    if (batch == nullptr || (text == nullptr && length > 0))
+        return fail(SKV_ERR_ARGUMENT, "no batch or no text");
+    const Hold hold(batch->lock);
+    if (const int wrong = check_open(*batch))
+        return wrong;
+    if (length > MAX_RECORDING_BYTES)
+        return fail(SKV_ERR_ARGUMENT, "the ghost's recording is larger than %llu bytes",
+                    static_cast<unsigned long long>(MAX_RECORDING_BYTES));
+    // Read from memory as a file: the reader of recordings takes a stream.
+    std::FILE* file = length > 0 ? fmemopen(const_cast<char*>(text), length, "r")
+                                 : std::fopen("/dev/null", "r");
+    if (file == nullptr)
+        return fail(SKV_ERR_NO_MEMORY, "cannot read the ghost's recording: %s", std::strerror(errno));
+    ScriptReader reader{.file = file, .recording = true, .max_bytes = MAX_RECORDING_BYTES};
+    GhostRecording ghost;
+    bool found = false;
+    ScriptRead read = ScriptRead::END;
+    try {
+        read = read_ghost(reader, &ghost, &found);
+    } catch (const std::bad_alloc&) {
+        std::fclose(file);
+        return fail(SKV_ERR_NO_MEMORY, "not enough memory to hold the ghost's run");
+    }
+    std::fclose(file);
+    if (read == ScriptRead::BAD)
+        return fail(SKV_ERR_ARGUMENT, "the ghost is no recording: line %lu: %s", reader.line,
+                    reader.reason);
+    if (!found)
+        return fail(SKV_ERR_ARGUMENT, "the ghost cannot be raced: %s", NO_GHOST_RUN);
+    try {
+        batch->games->set_ghost(ghost.run());
+    } catch (const std::bad_alloc&) {
+        return fail(SKV_ERR_NO_MEMORY, "not enough memory to hold the ghost's run");
+    }
+    return SKV_OK;
 }
 
 int skv_window_width(void)

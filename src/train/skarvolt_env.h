@@ -62,6 +62,16 @@ SKV_API int skv_step(skv_batch* batch, const uint8_t* actions, float* obs, float
  * 1 to 64 printable ASCII characters. The default is "skarvolt library". */
 SKV_API int skv_set_agent(skv_batch* batch, const char* name);
 
+/* Every game of the batch races the ghost of a recording from its next reset on: text
+ * (length bytes, no NUL needed) is a recording whose first run starts from its seed and
+ * ends in a crash. Each episode then flies that run's seed, the ghost beside the ship tick
+ * for tick, and every observation gains two floats (skv_batch_obs_size): the ghost's
+ * height and 1 while it flies, else 0. SKV_ERR_ARGUMENT, with the reader's reason, for a
+ * text that is no recording or holds no such run. */
+SKV_API int skv_set_ghost(skv_batch* batch, const char* text, size_t length);
+/* Floats in one game's observation in this batch: skv_obs_size(), 2 more with a ghost. */
+SKV_API int skv_batch_obs_size(const skv_batch* batch);
+
 /* The recording of game env's episode so far, NUL-terminated in text (size bytes): the
  * header of a recording, the agent's comment, then the simulator script of the episode;
  * *length is its length without the NUL, so a call with size 0 asks how much is needed. */
