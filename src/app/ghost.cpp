@@ -10,9 +10,7 @@ namespace {
 
 bool cannot_race(const char* path, const char* why)
 {
-    std::fprintf(stderr, "skarvolt: cannot race ");
-    put_escaped(path, stderr);
-    std::fprintf(stderr, ": %s\n", why);
+    say_cannot("race", path, why);
     return false;
 }
 

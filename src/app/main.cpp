@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include <GL/freeglut.h>
 
@@ -26,6 +27,26 @@ void keep_shader_cache_off()
 {
     setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
     setenv("MESA_GLSL_CACHE_DISABLE", "true", 0);
+}
+
+// An option given beside it (its value, or nullptr when it was not) that `option` cannot
+// go with.
+struct Beside {
+    const char* name;
+    const char* value;
+};
+
+// False, after one line naming both, when any of `others` was given beside `option`.
+bool goes_alone(const char* option, std::initializer_list<Beside> others)
+{
+    for (const Beside& other : others) {
+        if (other.value != nullptr) {
+            std::fprintf(stderr, "skarvolt: %s and %s cannot go together\n", option,
+                         other.name);
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -68,25 +89,15 @@ int main(int argc, char** argv)
         return EXIT_BAD_OPTION;
     static GhostRecording ghost;
     if (ghost_path != nullptr) {
-        for (const char* other : {play_path, seed.text}) {
-            if (other != nullptr) {
-                std::fprintf(stderr, "skarvolt: --ghost and %s cannot go together\n",
-                             other == play_path ? "--play" : "--seed");
-                return EXIT_BAD_RECORD;
-            }
-        }
+        if (!goes_alone("--ghost", {{"--play", play_path}, {"--seed", seed.text}}))
+            return EXIT_BAD_RECORD;
         if (!load_ghost(ghost_path, &ghost))
             return EXIT_BAD_RECORD;
     }
     static RecordedSession session;
     if (play_path != nullptr) {
-        for (const char* other : {record_path, seed.text}) {
-            if (other != nullptr) {
-                std::fprintf(stderr, "skarvolt: --play and %s cannot go together\n",
-                             other == record_path ? "--record" : "--seed");
-                return EXIT_BAD_RECORD;
-            }
-        }
+        if (!goes_alone("--play", {{"--record", record_path}, {"--seed", seed.text}}))
+            return EXIT_BAD_RECORD;
         if (!load_session(play_path, &session))
             return EXIT_BAD_RECORD;
     }

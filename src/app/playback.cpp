@@ -17,14 +17,6 @@ static_assert(FRAME_WORK == 2 * BURST_RAYS, "a frame's work is the draws of its 
 // The status of a recording that cannot be read, as of one too large for the memory.
 constexpr int EXIT_OUT_OF_MEMORY = 2;
 
-bool cannot_read(const char* path, const char* why)
-{
-    std::fprintf(stderr, "skarvolt: cannot play ");
-    put_escaped(path, stderr);
-    std::fprintf(stderr, ": %s\n", why);
-    return false;
-}
-
 // Plays an event that takes no time.
 void apply(Player& player, const ScriptEvent& event)
 {
@@ -89,7 +81,7 @@ const char* reading = nullptr;
 [[noreturn]] void out_of_memory()
 {
     if (reading != nullptr)
-        cannot_read(reading, "not enough memory to hold it");
+        say_cannot("play", reading, "not enough memory to hold it");
     else
         std::fputs("skarvolt: not enough memory to go on watching\n", stderr);
     std::exit(EXIT_OUT_OF_MEMORY);

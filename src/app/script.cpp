@@ -357,10 +357,15 @@ std::FILE* open_recording(const char* path, const char* verb)
         return file;
     if (fd >= 0)
         close(fd);
+    say_cannot(verb, path, why);
+    return nullptr;
+}
+
+void say_cannot(const char* verb, const char* path, const char* why)
+{
     std::fprintf(stderr, "skarvolt: cannot %s ", verb);
     put_escaped(path, stderr);
     std::fprintf(stderr, ": %s\n", why);
-    return nullptr;
 }
 
 void report_bad_line(const char* program, const char* name, const ScriptReader& reader)

@@ -85,6 +85,10 @@ ScriptRead read_event(ScriptReader& reader, ScriptEvent* event);
 // cannot be had.
 std::FILE* open_recording(const char* path, const char* verb);
 
+// The one line that says a recording cannot be used: "skarvolt: cannot VERB PATH: WHY",
+// the path escaped.
+void say_cannot(const char* verb, const char* path, const char* why);
+
 // Makes the reason of the line read last that the script has asked for more than
 // MAX_SCRIPT_WORK by then; the reader reads no more.
 void say_too_much_work(ScriptReader& reader);
