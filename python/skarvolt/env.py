@@ -25,8 +25,6 @@ TICKS_PER_SECOND = 1000 / _native.TICK_MS
 _MAX_ENVS = 2**31 - 1
 _MAX_THREADS = 256
 
-_OBSERVATION_HIGH = np.full(OBS_SIZE, np.inf, dtype=np.float32)
-
 
 def _observation_space(size=OBS_SIZE, seed=None):
     high = np.full(size, np.inf, dtype=np.float32)
@@ -230,11 +228,13 @@ class VectorEnv(_Games, _VectorBase):
     Env describes. Autoreset is Gymnasium's "next step": the step after one that ended a
     game's episode starts its next one, giving its first observation, reward 0 and
     neither flag, and ignoring its action. The trajectories do not depend on num_threads
-    or num_envs: game i of any batch, seeded alike, flies alike."""
+    or num_envs: game i of any batch, seeded alike, flies alike. With ghost=TEXT every
+    game races the same ghost, as Env describes, each beside its own: every episode flies
+    the ghost's seed, and each game's observation has the ghost's two fields."""
 
     def __init__(self, num_envs, render_mode=None, frame_skip=1, max_episode_ticks=None,
                  repeat_action_probability=0.0, num_threads=0, record=True,
-                 render_size=WINDOW_SIZE):
+                 render_size=WINDOW_SIZE, ghost=None):
         arguments = dict(locals())  # before any other local name is made
         if isinstance(num_envs, bool) or not isinstance(num_envs, (int, np.integer)) or num_envs < 1:
             raise ValueError(f"num_envs must be a whole number of at least 1, not {num_envs!r}")
@@ -247,11 +247,12 @@ class VectorEnv(_Games, _VectorBase):
         self.num_envs = int(num_envs)
         self.num_threads = self._batch.num_threads
         self.single_action_space = Discrete(2)
-        self.single_observation_space = _observation_space()
+        size = self._batch.obs_size
+        self.single_observation_space = _observation_space(size)
         self.action_space = MultiDiscrete(np.full(self.num_envs, 2))
-        self.observation_space = Box(
-            np.broadcast_to(-_OBSERVATION_HIGH, (self.num_envs, OBS_SIZE)),
-            np.broadcast_to(_OBSERVATION_HIGH, (self.num_envs, OBS_SIZE)), dtype=np.float32)
+        high = self.single_observation_space.high
+        self.observation_space = Box(np.broadcast_to(-high, (self.num_envs, size)),
+                                     np.broadcast_to(high, (self.num_envs, size)), dtype=np.float32)
         self.metadata = dict(_Games.metadata)
         if HAVE_GYMNASIUM and hasattr(gymnasium.vector, "AutoresetMode"):
             self.metadata["autoreset_mode"] = gymnasium.vector.AutoresetMode.NEXT_STEP

@@ -55,6 +55,25 @@ class GhostTest(unittest.TestCase):
         np.testing.assert_array_equal(fly(env, self.actions), self.plain)
         env.close()
 
+    def test_every_game_of_a_vector_races_its_own_ghost(self):
+        # Game 0 holds the recorded actions, game 1 their opposite: each ghost stays on the
+        # ship in the first and parts from it in the second, and the spaces have both fields.
+        envs = skarvolt.VectorEnv(2, num_threads=2, ghost=self.text)
+        n = skarvolt.OBS_SIZE
+        self.assertEqual(envs.single_observation_space.shape, (n + 2,))
+        self.assertEqual(envs.observation_space.shape, (2, n + 2))
+        obs, _ = envs.reset(seed=100)
+        seen = [obs]
+        for action in self.actions[:len(self.plain) - 1]:
+            obs, _, terminated, _, _ = envs.step(np.array([action, 1 - action]))
+            seen.append(obs)
+        envs.close()
+        seen = np.array(seen)
+        np.testing.assert_array_equal(seen[:, 0, :n], self.plain)  # the ghost's seed, not 100
+        np.testing.assert_array_equal(seen[:, 0, n], seen[:, 0, 0])
+        self.assertTrue(terminated[0])
+        self.assertTrue((seen[1:, 1, n] != seen[1:, 1, 0]).any())
+
     def test_bad_text_refused(self):
         for text in ["", "hello\n", "seed 7\npress\ntick 3\n"]:
             with self.subTest(text=text), self.assertRaises(ValueError):
