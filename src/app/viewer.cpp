@@ -51,7 +51,7 @@ void show_title()
     char title[sizeof viewer.name + 48];
     viewer_title(viewer.name, viewer.player.head, viewer.player.session->runs, viewer.paused,
                  ended(), viewer.rate, title, sizeof title);
-    glutSetWindowTitle(title);
+    set_window_title(title);
 }
 
 void on_play_tick(int value);

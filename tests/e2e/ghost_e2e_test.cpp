@@ -72,6 +72,11 @@ TEST(Ghost, ItsOwnRunFlownAgainStaysOnThePlayersShip)
     const Window w = game.window();
     const e2e::Geometry g = x.geometry(w);
     x.press(g.width / 2, g.height / 2);
+    // The title tells the race while it runs, its middle dot whole.
+    EXPECT_TRUE(e2e::wait_until([&] {
+        const std::string title = x.title(w);
+        return title.starts_with("ghost ") && title.find(" \u00b7 you ") != std::string::npos;
+    })) << x.title(w);
     // Every picture of the run: the ghost lies under the player's trail.
     int pictures = 0;
     e2e::wait_until([&] {

@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
@@ -257,14 +258,9 @@ std::optional<Window> XServer::window_titled(const std::string& title) const
     if (!XQueryTree(dpy_, DefaultRootWindow(dpy_), &root_return, &parent, &children, &count))
         return std::nullopt;
     std::optional<Window> found;
-    for (unsigned i = 0; i < count && !found; ++i) {
-        char* name = nullptr;
-        if (XFetchName(dpy_, children[i], &name) && name) {
-            if (title == name)
-                found = children[i];
-            XFree(name);
-        }
-    }
+    for (unsigned i = 0; i < count && !found; ++i)
+        if (this->title(children[i]) == title)
+            found = children[i];
     if (children)
         XFree(children);
     return found;
@@ -297,11 +293,34 @@ Geometry XServer::geometry(Window w) const
 
 std::string XServer::title(Window w) const
 {
-    char* name = nullptr;
     std::string title;
-    if (XFetchName(dpy_, w, &name) && name) {
-        title = name;
-        XFree(name);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* utf8 = nullptr;
+    const Atom utf8_string = XInternAtom(dpy_, "UTF8_STRING", False);
+    if (XGetWindowProperty(dpy_, w, XInternAtom(dpy_, "_NET_WM_NAME", False), 0, 1024, False,
+                           utf8_string, &type, &format, &count, &after, &utf8) == Success
+        && utf8 != nullptr && type == utf8_string && format == 8) {
+        title.assign(reinterpret_cast<const char*>(utf8), count);
+        XFree(utf8);
+        return title;
+    }
+    if (utf8 != nullptr)
+        XFree(utf8);
+    // The old name, in the window system's Latin-1 (STRING) as a desktop reads it.
+    XTextProperty name{};
+    if (XGetWMName(dpy_, w, &name) && name.value != nullptr) {
+        for (unsigned long k = 0; k < name.nitems; ++k) {
+            const unsigned char c = name.value[k];
+            if (name.encoding == XA_STRING && c >= 0x80) {
+                title += static_cast<char>(0xc0 | c >> 6);
+                title += static_cast<char>(0x80 | (c & 0x3f));
+            } else {
+                title += static_cast<char>(c);
+            }
+        }
+        XFree(name.value);
     }
     return title;
 }

@@ -101,6 +101,8 @@ public:
     std::optional<Window> window_titled(const std::string& title) const;
 
     Geometry geometry(Window w) const; // position on the screen and size
+    // The window's title in UTF-8, as a desktop shows it (_NET_WM_NAME), or the window
+    // system's old name where the window has no such name.
     std::string title(Window w) const;
     void move(Window w, int x, int y);
     void resize(Window w, int width, int height);

@@ -212,11 +212,12 @@ TEST(Watching, ARecordedSessionShowsTheGamesPicturesAndObeysTheViewersKeys)
     {
         const std::size_t first_press = text.find("\npress\n");
         ASSERT_NE(first_press, std::string::npos);
-        const std::string cut = box.path("cut.rec");
+        // A name beyond ASCII shows in the title as the file manager shows it.
+        const std::string cut = box.path("cut-\u00fcber.rec");
         test_support::write_file(cut, text.substr(0, first_press + 7) + "tick 20\n");
         Game cut_viewer(box, {.args = {"--play", cut}}, &x);
-        const Window cw = viewer_window(x, "cut.rec");
-        expect_title(x, cw, "cut.rec: run 1 of 1, ended");
+        const Window cw = viewer_window(x, "cut-\u00fcber.rec");
+        expect_title(x, cw, "cut-\u00fcber.rec: run 1 of 1, ended");
         expect_picture(x, cw, stepped, "stepped", e2e::shows_run);
         x.focus(w);
     }
