@@ -25,7 +25,7 @@ const char* reading = nullptr;
 
 } // namespace
 
-bool load_ghost(const char* path, GhostRecording* ghost)
+bool read_ghost_file(const char* path, GhostRecording* ghost)
 {
     std::FILE* file = open_recording(path, "race");
     if (file == nullptr)
@@ -33,11 +33,13 @@ bool load_ghost(const char* path, GhostRecording* ghost)
     *ghost = GhostRecording{};
     ScriptReader reader{.file = file, .recording = true, .max_bytes = MAX_RECORDING_BYTES};
     bool found = false;
-    // Memory that cannot be had for the run's inputs is one line, not an abort.
-    reading = path;
-    const std::new_handler before = std::set_new_handler(out_of_memory);
-    const ScriptRead read = read_ghost(reader, ghost, &found);
-    std::set_new_handler(before);
+    ScriptRead read = ScriptRead::END;
+    try {
+        read = read_ghost(reader, ghost, &found);
+    } catch (...) {
+        std::fclose(file);
+        throw;
+    }
     std::fclose(file);
     if (read == ScriptRead::BAD) {
         report_bad_line("skarvolt", path, reader);
@@ -46,6 +48,16 @@ bool load_ghost(const char* path, GhostRecording* ghost)
     if (!found)
         return cannot_race(path, NO_GHOST_RUN);
     return true;
+}
+
+bool load_ghost(const char* path, GhostRecording* ghost)
+{
+    // Memory that cannot be had for the run's inputs is one line, not an abort.
+    reading = path;
+    const std::new_handler before = std::set_new_handler(out_of_memory);
+    const bool read = read_ghost_file(path, ghost);
+    std::set_new_handler(before);
+    return read;
 }
 
 bool race_title(std::uint32_t ghost_score, const GameState& you, char* text, std::size_t size)

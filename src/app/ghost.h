@@ -36,7 +36,11 @@ inline constexpr int EXIT_BAD_GHOST = 2;
 // Reads the recording at path and flies it through the game's rules to find the ghost's
 // run. False, after one line on standard error naming the file (and the line, for a line
 // that is no recording's), when it cannot be read, is no recording or holds no such run.
-// Memory that runs out on the way ends the game with that line and EXIT_BAD_GHOST.
+// Memory that runs out on the way is std::bad_alloc, for the caller to say.
+bool read_ghost_file(const char* path, GhostRecording* ghost);
+
+// read_ghost_file for the game's command line: memory that runs out on the way ends the
+// game with one line and EXIT_BAD_GHOST.
 bool load_ghost(const char* path, GhostRecording* ghost);
 
 // The window's title during a race, into text (size bytes): "ghost 1843 · you 1210" while

@@ -359,6 +359,11 @@ void record_ghost(std::uint32_t seed, std::uint32_t score)
                   seed, score);
 }
 
+void record_no_ghost()
+{
+    ghost_line[0] = '\0';
+}
+
 void record_seed(std::uint32_t seed)
 {
     const Held held = hold_quit_signals();

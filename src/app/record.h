@@ -42,6 +42,8 @@ void record_options(const char* options);
 // The ghost the session races (skarvolt --ghost), named in a comment line above the seed,
 // "# ghost: run of seed N, score S": it changes nothing of how the session flies.
 void record_ghost(std::uint32_t seed, std::uint32_t score);
+// A session from now on races no ghost (the page's game after a race): nothing is named.
+void record_no_ghost();
 
 // The seed as the random generator took it: the recording's first event, below its
 // header and the options' comment if there is one.

@@ -169,6 +169,7 @@ void new_game()
     const int speed = session.speed;
     session = Session{};
     session.speed = speed;
+    racing = Race{};
 }
 
 std::uint32_t best_known()

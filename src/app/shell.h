@@ -27,8 +27,9 @@ void seed_game(std::uint64_t seed);
 // recording notes as "seed N" before it. nullopt: each run flies on from the last.
 void set_run_seed(std::optional<std::uint32_t> seed);
 
-// A new game in the window, all zero, at the pace played: seeded next (seed_game or
-// seed_random), then open_title_screen. best_known() is the best the game showed.
+// A new game in the window, all zero, at the pace played, racing no ghost: seeded next
+// (seed_game or seed_random), then open_title_screen. best_known() is the best the game
+// showed.
 void new_game();
 std::uint32_t best_known();
 

@@ -15,8 +15,10 @@
 // scores the simulator gives) watched in the page, broken ones refused by their line, and
 // a session saved by the page replayed by the simulator named by SKARVOLT_SIM (skipped
 // without it); with the game's server named by SKARVOLT_SERVER serving the site, the
-// tunnel of the day flown, submitted, ranked and watched (skipped without it); what the page reads of a recording bounded, a quit that leaves nothing on
-// the WebAssembly stack, and the viewer's buttons on one row of a phone.
+// tunnel of the day flown, submitted, ranked, watched and raced (skipped without it); a
+// ghost raced from a file, to a tie with its own run and parting from another; what the
+// page reads of a recording bounded, a quit that leaves nothing on the WebAssembly stack,
+// and the viewer's buttons on one row of a phone.
 import { execFileSync, spawn } from 'node:child_process';
 import { readFileSync, existsSync, mkdtempSync, readdirSync, rmSync, truncateSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
@@ -283,6 +285,35 @@ async function holdToCrash(page, { touch = false } = {}) {
     else
         await page.mouse.up();
     await settled(page, drawn);
+}
+
+// The ghost's grey, at any step of its fade: nothing else the game draws is grey.
+function ghostPixels(shot) {
+    let n = 0;
+    for (let i = 0; i < shot.rgb.length; i += 3) {
+        const [r, g, b] = [shot.rgb[i], shot.rgb[i + 1], shot.rgb[i + 2]];
+        if (r === g && g === b && r > 0 && r < 255)
+            n += 1;
+    }
+    return n;
+}
+
+// A race flown with the button held from the press until the player's crash: the race's
+// words under the canvas while the run flies, then after the crash.
+async function raceHeld(page) {
+    const drawn = await framesDrawn(page);
+    const words = () => page.evaluate(() => document.getElementById('race-title').textContent);
+    const box = await (await page.$('#canvas')).boundingBox();
+    await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+    await page.mouse.down();
+    await page.waitForFunction(() => /^ghost \d+ \u00b7 you \d+$/.test(document.getElementById('race-title').textContent),
+                               { timeout: 5000, polling: 'mutation' }).catch(() => {});
+    const during = await words();
+    await page.waitForFunction(() => / by \d+$/.test(document.getElementById('race-title').textContent),
+                               { timeout: 15000 }).catch(() => {});
+    await page.mouse.up();
+    await settled(page, drawn);
+    return { during, after: await words() };
 }
 
 // The game's server (SKARVOLT_SERVER), serving the site, with its data in a folder of its
@@ -1010,6 +1041,100 @@ try {
         if (failures > failed)
             dumpConsole(page);
     }
+    // Racing a ghost: the page's own session of a held run, raced with the same hold, stays
+    // under the player's ship to a tie; a run that lets go parts from it, grey, and g and
+    // the button hide it. "Play again" races again, "Stop racing" ends the race, and a
+    // file that cannot be raced is refused by its line.
+    if (wanted('race')) {
+        const page = await openPage(browser);
+        const failed = failures;
+        await page.goto(`${base}?seed=1`);
+        await settled(page);
+        await holdToCrash(page);
+        const recorded = await canvasPicture(page);
+        const session = await page.evaluate(() => {
+            Module._page_session_recording();
+            return new TextDecoder().decode(Module.sessionRecording);
+        });
+        const dir = mkdtempSync(path.join(os.tmpdir(), 'skarvolt-web-race-'));
+        const raceFile = async (name, text) => {
+            const file = path.join(dir, name);
+            writeFileSync(file, text);
+            await page.evaluate(() => { document.getElementById('watch-problem').hidden = true; });
+            const drawn = await framesDrawn(page);
+            await (await page.$('#race-file')).uploadFile(file);
+            await page.waitForFunction(() => document.getElementById('race').checkVisibility()
+                                       || document.getElementById('watch-problem').checkVisibility(), { timeout: 5000 }).catch(() => {});
+            if (await page.evaluate(() => document.getElementById('race').checkVisibility()))
+                await settled(page, drawn);
+        };
+        const shown = id => page.evaluate(id => {
+            const element = document.getElementById(id);
+            return element && element.checkVisibility() ? element.textContent.trim() : null;
+        }, id);
+        try {
+            await raceFile('held \u00fcber.rec', session);
+            check(await shown('race-about') === 'Racing held \u00fcber.rec: a run of 45 in the tunnel of seed 1.',
+                  `a recording chosen to race is raced: "${await shown('race-about')}"`);
+            check(showsText(await canvasPicture(page), font, 'HS: 45'), 'the race starts on the title screen, the best kept');
+            const own = await raceHeld(page);
+            const crash = await canvasPicture(page);
+            check(/^ghost 45 \u00b7 you \d+$/.test(own.during) && own.after === 'ahead by 0' && await page.title() === 'ahead by 0',
+                  `its own run held again: "${own.during}", then "${own.after}", in the page's title too`);
+            check(ghostPixels(crash) === 0 && agreement(crash, recorded, 0) === 1,
+                  `the ghost stays under the ship: the crash is the recorded one to the pixel (${ghostPixels(crash)} grey)`);
+            const saved = await page.evaluate(() => {
+                Module._page_session_recording();
+                return new TextDecoder().decode(Module.sessionRecording);
+            });
+            check(/\n# ghost: run of seed 1, score 45\nseed 1\n/.test(saved), 'the session saved while racing names the ghost');
+
+            // Up for 20 ticks, then let go: the ghost falls apart from the held ship.
+            await raceFile('falls.rec', '# Skarvolt 1.2 recording\nseed 1\npress\ntick 20\nrelease\ntick 5000\n');
+            const ghostScore = +((await shown('race-about') || '').match(/a run of (\d+)/) || [0, -1])[1];
+            const parted = await raceHeld(page);
+            const expected = ghostScore >= 45 ? `behind by ${ghostScore - 45}` : `ahead by ${45 - ghostScore}`;
+            check(parted.after === expected, `a ghost that lets go after 20 ticks parts: "${parted.after}" (its run of ${ghostScore})`);
+            const greyShown = ghostPixels(await canvasPicture(page));
+            check(greyShown > 20, `it shows grey beside the ship (${greyShown} pixels)`);
+            await page.keyboard.press('g');
+            await settled(page);
+            const hidden = ghostPixels(await canvasPicture(page));
+            await page.click('#race-hide');
+            await settled(page);
+            // (The burst, drawn afresh at every frame, covers a few pixels more or less.)
+            check(hidden === 0 && ghostPixels(await canvasPicture(page)) > 20,
+                  `g hides it and the button under the canvas shows it again (${hidden}, then ${ghostPixels(await canvasPicture(page))})`);
+
+            check(await quit(page), 'q ends the race as it ends a game');
+            await playAgain(page);
+            check(await shown('race-about') === `Racing falls.rec: a run of ${ghostScore} in the tunnel of seed 1.`
+                  && (await raceHeld(page)).after === expected,
+                  '"Play again" races the same ghost again');
+            await page.click('#race-end');
+            await settled(page);
+            check(await shown('race') === null && await page.title() === 'Skarvolt',
+                  '"Stop racing" gives back the page\'s game');
+            await holdToCrash(page);
+            check(ghostPixels(await canvasPicture(page)) === 0, 'with no ghost beside it');
+
+            // Refused by their line, and what was shown goes on.
+            const header = '# Skarvolt 1.2 recording\n';
+            for (const [name, text, said] of [
+                ['uncrashed.rec', `${header}seed 1\npress\ntick 3\n`,
+                 'skarvolt: cannot race uncrashed.rec: no run in it starts from a "seed" line and ends in a crash'],
+                ['word.rec', `${header}seed 1\npress\nfly 3\n`, 'skarvolt: word.rec: line 4: '],
+            ]) {
+                await raceFile(name, text);
+                check((await shown('watch-problem') || '').startsWith(said) && await shown('race') === null,
+                      `${name} is refused: "${await shown('watch-problem')}"`);
+            }
+        } finally {
+            rmSync(dir, { recursive: true, force: true });
+        }
+        if (failures > failed)
+            dumpConsole(page);
+    }
     // The site alone, on a server of its own: nothing of the game's server shows. Served by
     // the game's server: the tunnel of the day, flown, submitted under a name, ranked on
     // the board of its seed and watched from there; a name kept for the next visit.
@@ -1066,7 +1191,7 @@ try {
                   `submitted, the run's rank is said: "${await shown('submitted')}"`);
             await page.waitForFunction(() => document.querySelectorAll('#board tbody tr').length > 0, { timeout: 5000 }).catch(() => {});
             const rows = () => page.$$eval('#board tbody tr', rows => rows.map(row => [...row.cells].map(cell => cell.textContent)));
-            check(JSON.stringify(await rows()) === JSON.stringify([['1.', 'Ann-1 b.c_d', String(score), 'standard, timed', 'Watch']]),
+            check(JSON.stringify(await rows()) === JSON.stringify([['1.', 'Ann-1 b.c_d', String(score), 'standard, timed', 'Watch Race']]),
                   `the board shows it, timed by the attempt told at its press: ${JSON.stringify(await rows())}`);
             // The next run flies the same tunnel: submitted with the session, it is timed by
             // its own attempt, and the board keeps the name's best once.
@@ -1089,6 +1214,20 @@ try {
             await settled(page);
             check(/^Ann-1 b\.c_d/.test(await page.title()) && showsText(await canvasPicture(page), font, `${score} (HS: ${score})`),
                   `"Watch" shows the run to its crash at ${score} ("${await page.title()}")`);
+
+            // Raced from the board: the same hold ties with it.
+            await quit(page);
+            await playAgain(page);
+            await page.waitForFunction(() => document.querySelectorAll('#board tbody tr').length > 0, { timeout: 5000 }).catch(() => {});
+            drawn = await framesDrawn(page);
+            await page.click('#board tbody button:nth-of-type(2)');
+            await page.waitForFunction(() => document.getElementById('race').checkVisibility(), { timeout: 5000 }).catch(() => {});
+            await settled(page, drawn);
+            check(await shown('race-about') === `Racing Ann-1 b.c_d ${score}: a run of ${score} in the tunnel of seed ${daily.seed}.`,
+                  `"Race" races the run: "${await shown('race-about')}"`);
+            const raced = await raceHeld(page);
+            check(raced.after === 'ahead by 0' && (await shown('submit-run') || '').endsWith(` ${score}`),
+                  `held again, it ties ("${raced.after}"), and the run may be submitted to its board`);
 
             // The name is kept for the next visit; the address keeps the tunnel and its board.
             await page.reload();

@@ -311,13 +311,16 @@ extern "C" EMSCRIPTEN_KEEPALIVE void glut_press_key(int character, int special)
         special_func(special, 0, 0);
 }
 
-// The window's title is the page's, and shown above the page's buttons for a recording.
+// The window's title is the page's, and shown under the canvas for a recording shown or a
+// ghost raced.
 EM_JS(void, page_title, (const char* title), {
     const text = UTF8ToString(title);
     document.title = text;
-    const shown = document.getElementById("watch-title");
-    if (shown)
-        shown.textContent = text;
+    for (const id of ["watch-title", "race-title"]) {
+        const shown = document.getElementById(id);
+        if (shown)
+            shown.textContent = text;
+    }
 });
 
 void glut_resume()

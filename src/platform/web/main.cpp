@@ -1,7 +1,8 @@
 // The game in a web page: the start-up of the desktop game, with the page's address for
 // the seed and the browser's storage for the best score. The page records the session
 // played, as the desktop's --record does, into a file in the page's memory that it offers
-// for download, and shows recordings in the canvas with the desktop's viewer.
+// for download, shows recordings in the canvas with the desktop's viewer, and races the
+// ghost of a recording as the desktop's --ghost does.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 
 #include "app/controls.h"
 #include "app/decimal.h"
+#include "app/ghost.h"
 #include "app/playback.h"
 #include "app/script.h"
 #include "app/record.h"
@@ -132,15 +134,20 @@ constexpr int NAME_MAX_BYTES = 200;
 constexpr int RECORDING_MAX_BYTES = static_cast<int>(MAX_RECORDING_BYTES);
 static_assert(RECORDING_MAX_BYTES == MAX_RECORDING_BYTES);
 
-// A session starts recording afresh with its seed, under the page's controls of the moment.
-void record_session(std::uint32_t seed)
+// A session starts recording afresh with its seed, under the page's controls of the moment,
+// naming the ghost it races, if any.
+void record_session(std::uint32_t seed, const GhostRecording* ghost)
 {
     finish_recording();
+    if (ghost != nullptr)
+        record_ghost(ghost->seed, ghost->score);
+    else
+        record_no_ghost();
     if (start_recording(SESSION_PATH))
         record_seed(seed);
 }
 
-// The recording the page was given to show (Module.watchBytes, Module.watchName).
+// The recording the page was given to show or race (Module.watchBytes, Module.watchName).
 EM_JS(int, watched_length, (), {
     return Module.watchBytes ? Module.watchBytes.length : -1;
 });
@@ -218,17 +225,36 @@ extern "C" EMSCRIPTEN_KEEPALIVE void page_controls(int toggle, int speed, int ke
     use_controls({.toggle = toggle != 0, .keys = keys != 0, .speed = speed});
 }
 
-// The page's "Play again", after a quit key: a new game in the same canvas, as a reload
-// of the page would start it (the address's seed, the title screen), except that the best
-// score stays even where the browser's storage keeps nothing.
-extern "C" EMSCRIPTEN_KEEPALIVE void play_again()
+namespace {
+
+// A new game in the same canvas, as a reload of the page would start it (the title
+// screen), except that the best score stays even where the browser's storage keeps
+// nothing. It flies the address's seed, or races `ghost` in the ghost's tunnel.
+void fresh_game(const GhostRecording* ghost)
 {
     const std::uint32_t best = best_known();
     new_game();
     use_shell_callbacks();
-    record_session(seed_from_page());
+    if (ghost != nullptr) {
+        seed_game(ghost->seed);
+        chosen_seed = ghost->seed;
+        set_run_seed(ghost->seed);
+        record_session(ghost->seed, ghost);
+        race(ghost->run());
+    } else {
+        record_session(seed_from_page(), nullptr);
+    }
     open_title_screen(best);
     glut_resume();
+}
+
+} // namespace
+
+// The page's "Play again", after a quit key, and "Stop racing": a new game of the
+// address's tunnel.
+extern "C" EMSCRIPTEN_KEEPALIVE void play_again()
+{
+    fresh_game(nullptr);
 }
 
 // The most the page reads of a recording, file or address: it stops reading there.
@@ -241,14 +267,27 @@ namespace {
 
 // The recording shown lives as long as the viewer shows it.
 RecordedSession shown;
+// The ghost raced lives as long as the race: its run's inputs are read at every tick.
+GhostRecording raced;
 
-// page_watch, for a file of `length` bytes under the name given; may run out of memory.
-int watch_recording(const char* name, int length)
+// Tells the page what it races: the recording's name, the ghost's seed and score.
+EM_JS(void, show_race, (const char* name, std::uint32_t seed, std::uint32_t score), {
+    if (Module.raceStarted)
+        Module.raceStarted(UTF8ToString(name), seed, score);
+});
+
+// What the page does with a recording given to it, read from the file `name` in the page's
+// memory: false, after its one line, when it cannot. May run out of memory.
+using ReadGiven = bool (*)(const char* name);
+
+// Puts the recording the page was given, `length` bytes, into the page's memory as the
+// file `name`, reads it with `read`, and takes the file away again.
+bool read_given(const char* name, int length, ReadGiven read)
 {
     if (length > RECORDING_MAX_BYTES) {
         std::fprintf(stderr, "skarvolt: %s: larger than %d MiB, more than any recording holds\n",
                      name, RECORDING_MAX_BYTES >> 20);
-        return 0;
+        return false;
     }
     std::vector<char> bytes(static_cast<std::size_t>(length));
     watched_bytes(bytes.data());
@@ -258,21 +297,62 @@ int watch_recording(const char* name, int length)
     if (chdir(WATCHED_DIR) != 0 || !write_file(name, bytes)) {
         std::fprintf(stderr, "skarvolt: %s: cannot be kept in the page's memory\n", name);
         unlink(name);
-        return 0;
+        return false;
     }
-    RecordedSession loaded;
-    const bool good = load_session(name, &loaded);
-    unlink(name);
     bytes = {};
-    if (!good)
-        return 0;
+    const bool good = read(name);
+    unlink(name);
+    return good;
+}
+
+// The recording the page was given (Module.watchBytes, named Module.watchName), read with
+// `read`: false, after the one line that says why on standard error (the file's name and
+// line), when it is no recording or more than the page's memory can hold.
+bool read_given(ReadGiven read)
+{
+    const int length = watched_length();
+    if (length < 0)
+        return false;
+    char name[NAME_MAX_BYTES + 1] = "";
+    watched_name(name, sizeof name);
+    file_name(name);
+    try {
+        return read_given(name, length, read);
+    } catch (const std::bad_alloc&) {
+        unlink(name);
+        std::fprintf(stderr, "skarvolt: %s: not enough memory to hold it\n", name);
+        return false;
+    }
+}
+
+// The viewer shows a recording given to the page.
+bool watch_given(const char* name)
+{
+    RecordedSession loaded;
+    if (!load_session(name, &loaded))
+        return false;
     // What ran in the canvas stops (the game's timers, or the viewer's), as a quit key
     // stops it; then the viewer takes the canvas, reshaped to its size.
     glut_quit();
     glut_resume();
     shown = std::move(loaded);
     start_viewer(shown, name);
-    return 1;
+    return true;
+}
+
+// The page's game races the ghost of a recording given to the page: a new game in the
+// canvas, as "Play again" starts one, whose every run flies the ghost's tunnel with the
+// ghost beside it, as skarvolt --ghost does.
+bool race_given(const char* name)
+{
+    GhostRecording loaded;
+    if (!read_ghost_file(name, &loaded))
+        return false;
+    glut_quit();
+    raced = std::move(loaded);
+    fresh_game(&raced);
+    show_race(name, raced.seed, raced.score);
+    return true;
 }
 
 } // namespace
@@ -283,19 +363,17 @@ int watch_recording(const char* name, int length)
 // recording or more than the page's memory can hold: what was shown goes on.
 extern "C" EMSCRIPTEN_KEEPALIVE int page_watch()
 {
-    const int length = watched_length();
-    if (length < 0)
-        return 0;
-    char name[NAME_MAX_BYTES + 1] = "";
-    watched_name(name, sizeof name);
-    file_name(name);
-    try {
-        return watch_recording(name, length);
-    } catch (const std::bad_alloc&) {
-        unlink(name);
-        std::fprintf(stderr, "skarvolt: %s: not enough memory to hold it\n", name);
-        return 0;
-    }
+    return read_given(watch_given) ? 1 : 0;
+}
+
+// Races the ghost of the recording the page was given (as page_watch takes it): a new
+// game in the canvas, in place of what it showed, flies the tunnel of the recording's
+// first run with that run beside it (Module.raceStarted is told the name, the seed and
+// the ghost's score). False, after the one line that says why, when it is no recording
+// or holds no run from its seed that crashed: what was shown goes on.
+extern "C" EMSCRIPTEN_KEEPALIVE int page_race()
+{
+    return read_given(race_given) ? 1 : 0;
 }
 
 // "Save this session": the recording of the session played in the page, as a file to
@@ -344,7 +422,7 @@ int main()
     char* argv[] = {name, nullptr};
     int argc = 1;
     open_window(&argc, argv);
-    record_session(seed_from_page());
+    record_session(seed_from_page(), nullptr);
     open_title_screen();
     glutMainLoop();
     return 0;
