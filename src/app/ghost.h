@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/script.h"
-#include "game/ghost.h"
+#include "session/ghost.h"
 #include "game/state.h"
 
 // The ghost's run as a recording holds it: its first run, which starts from the seed the
@@ -17,7 +17,7 @@ struct GhostRecording {
     std::uint32_t score = 0;
     std::vector<GhostInput> inputs;
 
-    // The run for game/ghost.h; it refers to inputs, so it lasts as long as they do.
+    // The run for session/ghost.h; it refers to inputs, so it lasts as long as they do.
     GhostRun run() const { return {seed, score, inputs.data(), inputs.size()}; }
 };
 
@@ -25,9 +25,10 @@ struct GhostRecording {
 inline constexpr const char* NO_GHOST_RUN =
     "no run in it starts from a \"seed\" line and ends in a crash";
 
-// Reads the whole recording from reader (held to a recording's rules) and flies it through
-// the game's rules to find the ghost's run: *found says whether there was one. BAD, with
-// the line and reader.reason, for a line that is no recording's or cannot stand where it does.
+// Reads the whole recording from reader (held to a recording's rules, as the viewer holds
+// it: fly_recording) and flies it through the game's rules to find the ghost's run: *found
+// says whether there was one. BAD, with the line and reader.reason, for a line that is no
+// recording's, asks for too much work or cannot stand where it does.
 ScriptRead read_ghost(ScriptReader& reader, GhostRecording* ghost, bool* found);
 
 // Exit status of a ghost that cannot be raced.

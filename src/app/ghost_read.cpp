@@ -1,7 +1,5 @@
 #include "app/ghost.h"
 
-#include <cstdio>
-
 #include "game/run.h"
 #include "session/session.h"
 
@@ -27,27 +25,23 @@ struct Search {
     bool found = false;   // and crashed
 };
 
-// Flies one event of the recording, as the simulator does; why it cannot stand where it
-// does, or nullptr.
-const char* fly_event(Search& s, const ScriptEvent& event, GhostRecording& ghost)
+// Takes what one event of the recording did, flown as the simulator flies it. A press or
+// release cannot start or end a run but for the press that starts it, so one that leaves
+// the run going was played in the middle of it.
+void note_event(Search& s, const ScriptEvent& event, const Applied& applied, GhostRecording& ghost)
 {
     const Game& game = s.session.game;
-    const bool running = game.state & RUNNING;
-    const Applied applied = session_apply(s.session, event);
-    if (applied.refused != nullptr)
-        return applied.refused;
     if (event.event == Event::SEED && !s.started)
         s.seed = static_cast<std::uint32_t>(event.number);
     if (applied.started)
         s.started = true;
-    else if (running && (event.event == Event::PRESS || event.event == Event::RELEASE))
+    else if ((game.state & RUNNING) && (event.event == Event::PRESS || event.event == Event::RELEASE))
         add_input(ghost, game.score, event.event == Event::PRESS);
     if (applied.crashed) {
         s.found = true;
         ghost.seed = s.seed;
         ghost.score = game.score;
     }
-    return nullptr;
 }
 
 } // namespace
@@ -57,17 +51,13 @@ ScriptRead read_ghost(ScriptReader& reader, GhostRecording* ghost, bool* found)
     *ghost = GhostRecording{};
     Search search;
     start_game(search.session.game);
-    ScriptEvent event;
-    ScriptRead read = ScriptRead::END;
-    // The whole text is read, so that one that is no recording is never raced.
-    while ((read = read_event(reader, &event)) == ScriptRead::EVENT) {
-        const char* refused = search.found ? nullptr : fly_event(search, event, *ghost);
-        if (refused != nullptr) {
-            std::snprintf(reader.reason, sizeof reader.reason, "%s", refused);
-            read = ScriptRead::BAD;
-            break;
-        }
-    }
+    // The whole text is read, so that one that is no recording is never raced; it is
+    // flown only as far as the ghost's run.
+    const ScriptRead read = fly_recording(
+        reader, search.session, [&](const ScriptEvent& event, const Applied& applied) {
+            note_event(search, event, applied, *ghost);
+            return !search.found;
+        });
     *found = search.found;
     return read;
 }

@@ -95,28 +95,12 @@ bool read_events(const char* path, std::FILE* file, RecordedSession* session)
     ScriptReader reader{.file = file, .recording = true, .max_bytes = MAX_RECORDING_BYTES};
     Session flown;
     start_game(flown.game);
-    std::uint64_t work = 0;
-    ScriptEvent event;
-    ScriptRead read;
-    while ((read = read_event(reader, &event)) == ScriptRead::EVENT) {
-        const std::uint64_t asked = event.event == Event::TICK    ? event.number
-                                    : event.event == Event::FRAME ? FRAME_WORK
-                                                                  : 0;
-        if (asked > MAX_SCRIPT_WORK - work) {
-            say_too_much_work(reader);
-            report_bad_line("skarvolt", path, reader);
-            return false;
-        }
-        work += asked;
-        const Applied applied = session_apply(flown, event);
-        if (applied.refused != nullptr) {
-            std::snprintf(reader.reason, sizeof reader.reason, "%s", applied.refused);
-            report_bad_line("skarvolt", path, reader);
-            return false;
-        }
-        session->runs += applied.started ? 1 : 0;
-        session->events.push_back(event);
-    }
+    const ScriptRead read =
+        fly_recording(reader, flown, [session](const ScriptEvent& event, const Applied& applied) {
+            session->runs += applied.started ? 1 : 0;
+            session->events.push_back(event);
+            return true;
+        });
     if (read == ScriptRead::BAD) {
         report_bad_line("skarvolt", path, reader);
         return false;

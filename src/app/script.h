@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "game/events.h"
+#include "session/session.h"
 
 // Longest line, its comment included.
 inline constexpr int MAX_EVENT_LINE = 255;
@@ -92,6 +93,40 @@ void say_cannot(const char* verb, const char* path, const char* why);
 // Makes the reason of the line read last that the script has asked for more than
 // MAX_SCRIPT_WORK by then; the reader reads no more.
 void say_too_much_work(ScriptReader& reader);
+
+// Reads a recording to its end and flies each event through session as it is read, so
+// that a file the game could not have written is refused by its line (BAD, with
+// reader.reason): a line that is no recording's, one that asks for more than
+// MAX_SCRIPT_WORK by then (the ticks it names, FRAME_WORK for a frame), or an event that
+// cannot stand where it does. flown(event, applied) is told of each event flown and says
+// whether to fly the next: once it says no, the rest is read and counted, not flown.
+template <typename Flown>
+ScriptRead fly_recording(ScriptReader& reader, Session& session, Flown&& flown)
+{
+    std::uint64_t work = 0;
+    bool flying = true;
+    ScriptEvent event;
+    ScriptRead read;
+    while ((read = read_event(reader, &event)) == ScriptRead::EVENT) {
+        const std::uint64_t asked = event.event == Event::TICK    ? event.number
+                                    : event.event == Event::FRAME ? FRAME_WORK
+                                                                  : 0;
+        if (asked > MAX_SCRIPT_WORK - work) {
+            say_too_much_work(reader);
+            return ScriptRead::BAD;
+        }
+        work += asked;
+        if (!flying)
+            continue;
+        const Applied applied = session_apply(session, event);
+        if (applied.refused != nullptr) {
+            std::snprintf(reader.reason, sizeof reader.reason, "%s", applied.refused);
+            return ScriptRead::BAD;
+        }
+        flying = flown(event, applied);
+    }
+    return read;
+}
 
 // The pace that options as the recorder writes them ("--toggle --speed 70") name, in
 // percent; the full pace when they name none that the game could be played at.

@@ -258,8 +258,9 @@ void on_display()
         session_frame(session);
     }
     const WindowSize size = window_size();
+    const bool ghost_shown = racing.on && racing.shown;
     draw_frame(game, session_burst(session), size.width, size.height,
-               racing.on && racing.shown ? &racing.ghost : nullptr);
+               ghost_shown ? &racing.ghost.session.game : nullptr, ghost_fade(racing.ghost));
     glutSwapBuffers();
 }
 

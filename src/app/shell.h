@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "app/controls.h"
-#include "game/ghost.h"
+#include "session/ghost.h"
 #include "game/state.h"
 
 // True when an argument after the program name asks for the version (the whole argument

@@ -145,11 +145,11 @@ void draw_walls(const GameState& game)
 }
 
 void draw_frame(const GameState& game, const RandomState& burst, int width, int height,
-                const Ghost* ghost)
+                const GameState* ghost, float ghost_fade)
 {
     glClear(GL_COLOR_BUFFER_BIT);
     if (ghost != nullptr)
-        draw_ghost(ghost->game, ghost_fade(*ghost));
+        draw_ghost(*ghost, ghost_fade);
     draw_scene(game, burst);
     draw_overlay(game, width, height);
 }

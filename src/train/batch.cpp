@@ -167,7 +167,7 @@ void Batch::observe_env(const Env& env, float* obs) const
 {
     observe(env.session.game, obs);
     if (has_ghost_) {
-        const Game& ghost = env.ghost.game;
+        const Game& ghost = env.ghost.session.game;
         obs[OBS_GHOST_HEIGHT] = ghost.trail[0];
         obs[OBS_GHOST_FLYING] = (ghost.state & RUNNING) ? 1.0f : 0.0f;
     }

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "game/ghost.h"
+#include "session/ghost.h"
 #include "game/state.h"
 #include "session/session.h"
 

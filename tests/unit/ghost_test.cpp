@@ -16,7 +16,7 @@
 #include "app/shell.h"
 #include "app/shell_session.h"
 #include "fake_gl.h"
-#include "game/ghost.h"
+#include "session/ghost.h"
 #include "game/random.h"
 #include "game/state.h"
 #include "render/scene.h"
@@ -81,7 +81,7 @@ std::vector<float> simulated_heights(const std::string& script)
 
 bool flying(const Ghost& ghost)
 {
-    return (ghost.game.state & RUNNING) != 0;
+    return (ghost.session.game.state & RUNNING) != 0;
 }
 
 TEST(GhostFile, TakesTheFirstRunFromASeedThatCrashes)
@@ -122,6 +122,9 @@ TEST(GhostFile, RefusesWhatCannotBeRacedInOneLine)
          "cannot race PATH: no run in it starts from a \"seed\" line and ends in a crash"},
         {HEADER + "seed 5\n", "cannot race PATH: no run in it starts from a \"seed\" line and "
                               "ends in a crash"},
+        // Held to the work the viewer allows a recording, after the ghost's run too.
+        {HEADER + "seed 5\npress\ntick 100\ntick 19999900\nframe\n",
+         "PATH: line 6: asks for more than 20000000 ticks of play by here (a frame counts 720)"},
     };
     for (const Case& c : cases) {
         test_support::ScratchDir dir{"ghost"};
@@ -167,12 +170,12 @@ TEST(Ghost, FliesItsRecordedRunTickForTick)
         EXPECT_TRUE(flying(ghost));
         while (flying(ghost)) {
             ghost_follow(ghost, step);
-            ASSERT_GE(ghost.game.score, 1u);
-            ASSERT_LE(ghost.game.score, recorded.score);
-            EXPECT_EQ(ghost.game.trail[0], heights[ghost.game.score - 1]) << ghost.game.score;
+            ASSERT_GE(ghost.session.game.score, 1u);
+            ASSERT_LE(ghost.session.game.score, recorded.score);
+            EXPECT_EQ(ghost.session.game.trail[0], heights[ghost.session.game.score - 1]) << ghost.session.game.score;
         }
-        EXPECT_EQ(ghost.game.score, recorded.score);
-        EXPECT_EQ(ghost.game.state, CRASHED);
+        EXPECT_EQ(ghost.session.game.score, recorded.score);
+        EXPECT_EQ(ghost.session.game.state, CRASHED);
     }
 }
 
@@ -188,7 +191,7 @@ TEST(Ghost, PartsFromAnotherRunWhereTheInputsPart)
     std::size_t parted = 0;
     for (std::size_t tick = 1; tick <= player.size() && flying(ghost); ++tick) {
         ghost_follow(ghost, 1);
-        if (parted == 0 && ghost.game.trail[0] != player[tick - 1])
+        if (parted == 0 && ghost.session.game.trail[0] != player[tick - 1])
             parted = tick;
     }
     EXPECT_EQ(parted, 21u); // the ghost let go after tick 20, the player after 25
@@ -203,8 +206,8 @@ TEST(Ghost, StopsAtItsCrashAndFadesOverTheNextTicks)
     ghost_start(ghost);
     EXPECT_EQ(ghost_fade(ghost), 1.0f);
     ghost_follow(ghost, 45);
-    ASSERT_EQ(ghost.game.state, CRASHED);
-    const Game at_crash = ghost.game;
+    ASSERT_EQ(ghost.session.game.state, CRASHED);
+    const Game at_crash = ghost.session.game;
     EXPECT_EQ(ghost_fade(ghost), 1.0f);
     float before = 1.0f;
     for (std::int64_t tick = 1; tick < GHOST_FADE_TICKS; ++tick) {
@@ -216,7 +219,7 @@ TEST(Ghost, StopsAtItsCrashAndFadesOverTheNextTicks)
     ghost_follow(ghost, 1);
     EXPECT_EQ(ghost_fade(ghost), 0.0f);
     // It stopped where it crashed: no tick, no burst drawn from its sequence.
-    EXPECT_EQ(std::memcmp(&ghost.game, &at_crash, sizeof at_crash), 0);
+    EXPECT_EQ(std::memcmp(&ghost.session.game, &at_crash, sizeof at_crash), 0);
 }
 
 TEST(RaceTitle, TellsTheRaceDuringARunAndAfterTheCrash)

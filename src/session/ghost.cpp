@@ -1,16 +1,12 @@
-#include "game/ghost.h"
-
-#include "game/random.h"
-#include "game/run.h"
+#include "session/ghost.h"
 
 void ghost_start(Ghost& ghost)
 {
     const GhostRun run = ghost.run;
     ghost = Ghost{};
     ghost.run = run;
-    ghost.game.random = random_seeded(run.seed);
-    start_game(ghost.game);
-    thrust_on_timed(ghost.game, ghost.clock, &ghost.tick_delay_ms);
+    session_start(ghost.session, run.seed);
+    session_press(ghost.session);
     ghost.started = true;
 }
 
@@ -19,20 +15,21 @@ void ghost_follow(Ghost& ghost, std::int64_t ticks)
     if (!ghost.started)
         return;
     for (std::int64_t i = 0; i < ticks; ++i) {
-        if (!(ghost.game.state & RUNNING)) {
+        Game& game = ghost.session.game;
+        if (!(game.state & RUNNING)) {
             ++ghost.since_crash;
             continue;
         }
         // The inputs played before this tick, as the simulator plays a recording's lines.
         const GhostRun& run = ghost.run;
-        for (; ghost.next < run.count && run.inputs[ghost.next].tick <= ghost.game.score;
+        for (; ghost.next < run.count && run.inputs[ghost.next].tick <= game.score;
              ++ghost.next) {
             if (run.inputs[ghost.next].press)
-                thrust_on(ghost.game, ghost.clock);
+                session_press(ghost.session);
             else
-                thrust_off(ghost.game);
+                session_release(ghost.session);
         }
-        tick_timed(ghost.game, &ghost.clock, &ghost.tick_delay_ms);
+        session_fire_tick(ghost.session);
     }
 }
 

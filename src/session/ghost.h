@@ -2,14 +2,14 @@
 // are exact, so the ghost is not an approximation but the very run, tick by tick: it
 // starts on the player's press that starts a run, and every tick the player's run takes
 // moves it one tick too, its recorded presses and releases applied between its ticks as
-// they were played. It has a game of its own, its own random sequence included: it
-// passes through nothing, and the player's game never learns of it.
+// they were played. It flies a session of its own, its own random sequence included: it
+// passes through nothing, and the player's session never learns of it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "game/state.h"
+#include "session/session.h"
 
 // One press or release of the recorded run, after the press that started it.
 struct GhostInput {
@@ -32,9 +32,7 @@ inline constexpr std::int64_t GHOST_FADE_TICKS = 24;
 
 struct Ghost {
     GhostRun run;
-    Game game;                    // where the ghost stands: its trail is what is drawn
-    Micros clock = 0;             // its own clock, on which every tick comes when due
-    unsigned tick_delay_ms = 0;
+    Session session;              // its game is where the ghost stands: its trail is drawn
     std::size_t next = 0;         // the input to come
     std::int64_t since_crash = 0; // the player's ticks since the ghost crashed
     bool started = false;         // a run of the player's has started it
