@@ -1228,6 +1228,11 @@ try {
             const raced = await raceHeld(page);
             check(raced.after === 'ahead by 0' && (await shown('submit-run') || '').endsWith(` ${score}`),
                   `held again, it ties ("${raced.after}"), and the run may be submitted to its board`);
+            await page.evaluate(() => { document.getElementById('submitted').hidden = true; });
+            await page.click('#submit');
+            await page.waitForFunction(() => document.getElementById('submitted').checkVisibility(), { timeout: 5000 }).catch(() => {});
+            check(await shown('submitted') === `Submitted: ${score}, rank 1 on the board of seed ${daily.seed} (standard).`,
+                  `the session raced, which names its ghost, is taken by the server: "${await shown('submitted')}"`);
 
             // The name is kept for the next visit; the address keeps the tunnel and its board.
             await page.reload();
