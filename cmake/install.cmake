@@ -78,10 +78,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-# The libraries the programs link (freeglut, GL, Xlib, the C and C++ run-times) with their
+# The libraries the programs link (freeglut, GL, Xlib, the C and C++ run-times, and GCC's
+# unwinder, through which the ghost's reader closes its file when memory runs out) with their
 # versions, from dpkg-shlibdeps; without it, the packages that hold the libraries the game
 # needs, by name (tests/package checks this list against dpkg-shlibdeps where it is).
-set(SKARVOLT_FALLBACK_DEPENDS "libc6, libstdc++6, libglut3.12, libglx0, libopengl0, libx11-6")
+set(SKARVOLT_FALLBACK_DEPENDS "libc6, libgcc-s1, libstdc++6, libglut3.12, libglx0, libopengl0, libx11-6")
 find_program(SKARVOLT_DPKG_SHLIBDEPS dpkg-shlibdeps)
 mark_as_advanced(SKARVOLT_DPKG_SHLIBDEPS)
 if(SKARVOLT_DPKG_SHLIBDEPS)

@@ -138,6 +138,9 @@ class _Games:
             default = parameters[name].default
             if default is inspect.Parameter.empty:
                 shown.append(repr(value))
+            elif name == "ghost" and value is not None:
+                # A recording may run to megabytes: named, not written out.
+                shown.append("ghost=<the same recording>")
             elif not (value is default or value == default):
                 shown.append(f"{name}={value!r}")
         raise TypeError(

@@ -74,6 +74,16 @@ class GhostTest(unittest.TestCase):
         self.assertTrue(terminated[0])
         self.assertTrue((seen[1:, 1, n] != seen[1:, 1, 0]).any())
 
+    def test_a_copy_is_refused_without_writing_out_the_recording(self):
+        import copy
+        env = skarvolt.Env(ghost=self.text, frame_skip=2)
+        with self.assertRaises(TypeError) as refused:
+            copy.copy(env)
+        env.close()
+        said = str(refused.exception)
+        self.assertIn("skarvolt.Env(frame_skip=2, ghost=<the same recording>)", said)
+        self.assertLess(len(said), 400)
+
     def test_bad_text_refused(self):
         for text in ["", "hello\n", "seed 7\npress\ntick 3\n"]:
             with self.subTest(text=text), self.assertRaises(ValueError):
