@@ -1118,6 +1118,17 @@ try {
             await holdToCrash(page);
             check(ghostPixels(await canvasPicture(page)) === 0, 'with no ghost beside it');
 
+            // Named by the address, a recording of this site is raced; "Stop racing" takes it
+            // out of the address, so that a reload plays what is shown.
+            await page.goto(`${base}?seed=1&race=runs/three-runs.rec`);
+            await page.waitForFunction(() => document.getElementById('race').checkVisibility(), { timeout: 15000 }).catch(() => {});
+            check(await shown('race-about') === 'Racing three-runs.rec: a run of 45 in the tunnel of seed 1.',
+                  `?race= races a recording of the site: "${await shown('race-about')}"`);
+            await page.click('#race-end');
+            await settled(page);
+            check(new URL(page.url()).search === '?seed=1' && await shown('race') === null,
+                  `"Stop racing" leaves the address ${new URL(page.url()).search}`);
+
             // Refused by their line, and what was shown goes on.
             const header = '# Skarvolt 1.2 recording\n';
             for (const [name, text, said] of [
