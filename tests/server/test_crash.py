@@ -1,5 +1,7 @@
 """Nothing answered is lost: a server killed (SIGKILL) at random moments while clients
-submit 20,000 runs, then started again, has every run it acknowledged."""
+submit 20,000 runs, then started again, has every run it acknowledged. SKARVOLT_STORE=sqlite
+(a file in a temporary folder) or postgres (a cluster the test starts itself, which lives
+on while the server is killed)."""
 
 import http.client
 import json
@@ -9,8 +11,9 @@ import threading
 import time
 import unittest
 
-from support import Scratch, Server, recording
+from support import Postgres, Scratch, Server, recording
 
+STORE = os.environ.get("SKARVOLT_STORE", "sqlite")
 SUBMISSIONS = int(os.environ.get("SKARVOLT_CRASH_SUBMISSIONS", "20000"))
 CLIENTS = 8
 # The longest the test may run, in seconds: it stops by itself, failed, after that.
@@ -20,8 +23,12 @@ DEADLINE = 400
 class Crash(unittest.TestCase):
     def setUp(self):
         self.scratch = Scratch()
-        self.server = Server("--max-per-minute", "0",
-                             store_args=["--data", os.path.join(self.scratch.dir, "data")])
+        self.postgres = None
+        store = ["--data", os.path.join(self.scratch.dir, "data")]
+        if STORE == "postgres":
+            self.postgres = Postgres()
+            store = ["--database", self.postgres.uri]
+        self.server = Server("--max-per-minute", "0", store_args=store)
         self.port = self.server.port
         self.lock = threading.Lock()
         self.next = 0
@@ -30,6 +37,8 @@ class Crash(unittest.TestCase):
 
     def tearDown(self):
         self.server.kill()
+        if self.postgres is not None:
+            self.postgres.stop()
         self.scratch.stop()
 
     def take(self):
@@ -97,7 +106,7 @@ class Crash(unittest.TestCase):
             if status != 200 or (body["name"], body["score"]) != (name, score):
                 missing.append((name, run_id, status))
         self.assertEqual(missing, [])
-        print(f"{SUBMISSIONS} runs acknowledged across {kills} kills, every one kept")
+        print(f"{STORE}: {SUBMISSIONS} runs acknowledged across {kills} kills, every one kept")
 
 
 if __name__ == "__main__":
