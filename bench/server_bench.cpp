@@ -73,7 +73,7 @@ int main(int argc, char** argv)
     int status = 0;
     {
         Store store(open_sqlite(scratch + "/bench.sqlite"));
-        Api api(store, {"", 0});
+        Api api(store, {.site = "", .max_per_minute = 0, .proxies = {}});
         const int port = api.bind("127.0.0.1", 0);
         std::thread server([&api] { api.serve(); });
 

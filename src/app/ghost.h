@@ -26,7 +26,7 @@ inline constexpr const char* NO_GHOST_RUN =
     "no run in it starts from a \"seed\" line and ends in a crash";
 
 // Reads the whole recording from reader (held to a recording's rules, as the viewer holds
-// it: fly_recording) and flies it through the game's rules to find the ghost's run: *found
+// it: fly_as_read) and flies it through the game's rules to find the ghost's run: *found
 // says whether there was one. BAD, with the line and reader.reason, for a line that is no
 // recording's, asks for too much work or cannot stand where it does.
 ScriptRead read_ghost(ScriptReader& reader, GhostRecording* ghost, bool* found);

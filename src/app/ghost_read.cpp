@@ -53,7 +53,7 @@ ScriptRead read_ghost(ScriptReader& reader, GhostRecording* ghost, bool* found)
     start_game(search.session.game);
     // The whole text is read, so that one that is no recording is never raced; it is
     // flown only as far as the ghost's run.
-    const ScriptRead read = fly_recording(
+    const ScriptRead read = fly_as_read(
         reader, search.session, [&](const ScriptEvent& event, const Applied& applied) {
             note_event(search, event, applied, *ghost);
             return !search.found;

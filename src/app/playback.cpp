@@ -96,7 +96,7 @@ bool read_events(const char* path, std::FILE* file, RecordedSession* session)
     Session flown;
     start_game(flown.game);
     const ScriptRead read =
-        fly_recording(reader, flown, [session](const ScriptEvent& event, const Applied& applied) {
+        fly_as_read(reader, flown, [session](const ScriptEvent& event, const Applied& applied) {
             session->runs += applied.started ? 1 : 0;
             session->events.push_back(event);
             return true;

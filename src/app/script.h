@@ -101,7 +101,7 @@ void say_too_much_work(ScriptReader& reader);
 // cannot stand where it does. flown(event, applied) is told of each event flown and says
 // whether to fly the next: once it says no, the rest is read and counted, not flown.
 template <typename Flown>
-ScriptRead fly_recording(ScriptReader& reader, Session& session, Flown&& flown)
+ScriptRead fly_as_read(ScriptReader& reader, Session& session, Flown&& flown)
 {
     std::uint64_t work = 0;
     bool flying = true;

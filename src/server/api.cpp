@@ -85,6 +85,32 @@ bool read_count(const std::string& text, std::uint64_t* value)
     return parse_count(text.c_str(), value);
 }
 
+} // namespace
+
+std::string client_address(const std::string& peer, const std::string& forwarded_for,
+                           const std::set<std::string>& proxies)
+{
+    if (!proxies.contains(peer))
+        return peer;
+    const std::size_t comma = forwarded_for.rfind(',');
+    std::string_view last(forwarded_for);
+    if (comma != std::string::npos)
+        last.remove_prefix(comma + 1);
+    while (!last.empty() && (last.front() == ' ' || last.front() == '\t'))
+        last.remove_prefix(1);
+    while (!last.empty() && (last.back() == ' ' || last.back() == '\t'))
+        last.remove_suffix(1);
+    return is_address(last) ? std::string(last) : peer;
+}
+
+bool is_address(std::string_view text)
+{
+    return !text.empty() && text.size() <= 45
+           && text.find_first_not_of("0123456789abcdefABCDEF.:") == std::string_view::npos;
+}
+
+namespace {
+
 // Submissions per address in the last minute.
 class RateLimit {
 public:
@@ -213,6 +239,16 @@ struct Api::Impl {
     {
     }
 
+    // Who a request is counted as, for the limits.
+    std::string client(const httplib::Request& req) const
+    {
+        // The proxy adds its line last, after any the client sent.
+        const std::size_t lines = req.get_header_value_count("X-Forwarded-For");
+        const std::string forwarded =
+            lines == 0 ? "" : req.get_header_value("X-Forwarded-For", lines - 1);
+        return client_address(req.remote_addr, forwarded, options.proxies);
+    }
+
     void daily(httplib::Response& res)
     {
         const std::string day = utc(now_ms(), "%Y-%m-%d");
@@ -221,7 +257,7 @@ struct Api::Impl {
 
     void attempt(const httplib::Request& req, httplib::Response& res)
     {
-        const std::int64_t wait = attempt_limit.take(req.remote_addr, now_ms());
+        const std::int64_t wait = attempt_limit.take(client(req), now_ms());
         if (wait > 0) {
             res.set_header("Retry-After", std::to_string(wait));
             return refuse(res, 429, "too many attempts from this address");
@@ -238,7 +274,7 @@ struct Api::Impl {
 
     void submit(const httplib::Request& req, httplib::Response& res)
     {
-        const std::int64_t wait = limit.take(req.remote_addr, now_ms());
+        const std::int64_t wait = limit.take(client(req), now_ms());
         if (wait > 0) {
             res.set_header("Retry-After", std::to_string(wait));
             return refuse(res, 429,

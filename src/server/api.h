@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -24,7 +25,19 @@ inline constexpr int DEFAULT_BOARD = 20;
 struct ApiOptions {
     std::string site;                        // the browser's files; "" for none
     int max_per_minute = DEFAULT_PER_MINUTE; // 0: no limit
+    std::set<std::string> proxies;           // peers whose X-Forwarded-For names the client
 };
+
+// The address a request is counted under for the limits: the peer's own, or, where the
+// peer is one of the proxies (a load balancer in front of the servers), the address that
+// proxy put last in X-Forwarded-For, the client it took the request from. A header from
+// any other peer, or one that names no address, is not believed.
+std::string client_address(const std::string& peer, const std::string& forwarded_for,
+                           const std::set<std::string>& proxies);
+
+// Whether text can be an IPv4 or IPv6 address as a peer's is written: 1 to 45 hex digits,
+// dots and colons, nothing else.
+bool is_address(std::string_view text);
 
 // Whether name is one a board shows: 1 to MAX_NAME characters (UTF-8), each a letter (of
 // any script), a digit, a space, "-", "_" or ".".

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -43,6 +44,8 @@ constexpr char USAGE[] =
     "  --site DIR           serve the browser's site from DIR at the same address\n"
     "  --max-per-minute N   submissions one address may make in a minute (default 30;\n"
     "                       0: no limit)\n"
+    "  --proxy ADDRESS      a load balancer's address: what comes from it is counted by\n"
+    "                       the client its X-Forwarded-For names (may be given again)\n"
     "  -v, --version        print the version\n"
     "  -h, --help           print this summary\n";
 
@@ -59,6 +62,7 @@ struct Options {
     std::string database;
     std::string site;
     int max_per_minute = DEFAULT_PER_MINUTE;
+    std::set<std::string> proxies;
 };
 
 // HOST:PORT, the host of an IPv6 address in brackets ([::1]:8080).
@@ -124,6 +128,18 @@ int main(int argc, char** argv)
         if (arg == "-v" || arg == "--version") {
             std::printf("Skarvolt %s\n", VERSION);
             return 0;
+        }
+        // A proxy's address, as the server sees its peers (127.0.0.1, ::1, 10.0.0.5).
+        const char* proxy = nullptr;
+        const OptionValue proxied = match_option_value(argc, argv, &i, "--proxy", &proxy);
+        if (proxied != OptionValue::NOT_IT) {
+            if (proxied == OptionValue::MISSING || *proxy == '\0')
+                return bad_usage("--proxy needs a value");
+            const std::string address = proxy;
+            if (!is_address(address))
+                return bad_usage("--proxy takes an IPv4 or IPv6 address, not: " + address);
+            options.proxies.insert(address);
+            continue;
         }
         struct Valued {
             const char* name;
@@ -206,7 +222,7 @@ int main(int argc, char** argv)
             database = open_sqlite(path);
         }
         Store store(std::move(database));
-        Api api(store, {options.site, options.max_per_minute});
+        Api api(store, {options.site, options.max_per_minute, options.proxies});
         const int port = api.bind(options.host, options.port);
         if (port < 0) {
             std::fprintf(stderr, "skarvolt-server: cannot listen on %s:%d: %s\n",

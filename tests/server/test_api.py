@@ -314,6 +314,32 @@ class Limits(unittest.TestCase):
         finally:
             server.stop()
 
+    def test_behind_a_proxy_each_client_is_counted_alone(self):
+        def send(server, forwarded, seed):
+            return server.request("POST", "/api/runs?name=ann", recording(held(seed)),
+                                  {"X-Forwarded-For": forwarded})[0]
+
+        # Through a load balancer at 127.0.0.1 every request comes from one peer: the client
+        # the proxy named last in X-Forwarded-For is counted, whatever the client wrote first.
+        server = Server("--max-per-minute", "2", "--proxy", "127.0.0.1", store_args=new_store())
+        try:
+            self.assertEqual([send(server, "198.51.100.1", 720),
+                              send(server, "203.0.113.5, 198.51.100.1", 721),
+                              send(server, " 198.51.100.1 ", 722)], [201, 201, 429])
+            self.assertEqual(send(server, "2001:db8::7", 723), 201)
+            # A header that names no address counts as the proxy's own request.
+            self.assertEqual([send(server, "", 724), send(server, "198.51.100.1, <b>", 725),
+                              send(server, "nobody", 726)], [201, 201, 429])
+        finally:
+            server.stop()
+        # Without --proxy nobody's header is believed.
+        server = Server("--max-per-minute", "2", store_args=new_store())
+        try:
+            self.assertEqual([send(server, f"198.51.100.{i}", 730 + i) for i in range(3)],
+                             [201, 201, 429])
+        finally:
+            server.stop()
+
 
 @sqlite_only
 class CommandLine(unittest.TestCase):
@@ -324,7 +350,7 @@ class CommandLine(unittest.TestCase):
         for args in (["--bogus"], ["--listen"], ["--listen", "nowhere"],
                      ["--listen", "127.0.0.1:70000"], ["--max-per-minute", "-1"],
                      ["--data", "a", "--database", "postgresql://x/y"],
-                     ["--site", "a", "--site", "b"]):
+                     ["--site", "a", "--site", "b"], ["--proxy"], ["--proxy", "lb.example"]):
             done = self.run_server(*args)
             self.assertEqual(done.returncode, 2, args)
             self.assertEqual(len(done.stderr.splitlines()), 1, done.stderr)
