@@ -30,18 +30,9 @@ bool read_ghost_file(const char* path, GhostRecording* ghost)
     std::FILE* file = open_recording(path, "race");
     if (file == nullptr)
         return false;
-    *ghost = GhostRecording{};
-    ScriptReader reader{.file = file, .recording = true, .max_bytes = MAX_RECORDING_BYTES};
+    ScriptReader reader;
     bool found = false;
-    ScriptRead read = ScriptRead::END;
-    try {
-        read = read_ghost(reader, ghost, &found);
-    } catch (...) {
-        std::fclose(file);
-        throw;
-    }
-    std::fclose(file);
-    if (read == ScriptRead::BAD) {
+    if (read_ghost_from(file, &reader, ghost, &found) == ScriptRead::BAD) {
         report_bad_line("skarvolt", path, reader);
         return false;
     }

@@ -31,6 +31,12 @@ inline constexpr const char* NO_GHOST_RUN =
 // recording's, asks for too much work or cannot stand where it does.
 ScriptRead read_ghost(ScriptReader& reader, GhostRecording* ghost, bool* found);
 
+// read_ghost over the recording in file, read as a recording (MAX_RECORDING_BYTES at
+// most), through *reader, which tells the line and reason of a BAD. Closes the file, also
+// when memory runs out on the way (std::bad_alloc, passed on once the file is closed).
+ScriptRead read_ghost_from(std::FILE* file, ScriptReader* reader, GhostRecording* ghost,
+                           bool* found);
+
 // Exit status of a ghost that cannot be raced.
 inline constexpr int EXIT_BAD_GHOST = 2;
 

@@ -1,5 +1,7 @@
 #include "app/ghost.h"
 
+#include <cstdio>
+
 #include "game/run.h"
 #include "session/session.h"
 
@@ -60,4 +62,18 @@ ScriptRead read_ghost(ScriptReader& reader, GhostRecording* ghost, bool* found)
         });
     *found = search.found;
     return read;
+}
+
+ScriptRead read_ghost_from(std::FILE* file, ScriptReader* reader, GhostRecording* ghost,
+                           bool* found)
+{
+    *reader = ScriptReader{.file = file, .recording = true, .max_bytes = MAX_RECORDING_BYTES};
+    try {
+        const ScriptRead read = read_ghost(*reader, ghost, found);
+        std::fclose(file);
+        return read;
+    } catch (...) {
+        std::fclose(file);
+        throw;
+    }
 }

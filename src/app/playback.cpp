@@ -31,10 +31,10 @@ void apply(Player& player, const ScriptEvent& event)
     }
 }
 
-// Plays the events that take no time, up to the next one that takes a step: a tick of a
-// run in progress, or a step of the pause before a run.
 void keep_snapshot(Player& player);
 
+// Plays the events that take no time, up to the next one that takes a step: a tick of a
+// run in progress, or a step of the pause before a run.
 void settle(Player& player)
 {
     Playhead& head = player.head;
@@ -76,8 +76,8 @@ void keep_snapshot(Player& player)
 const char* reading = nullptr;
 
 // Memory that cannot be had ends the viewer with one line, not an abort. (Said here
-// rather than caught: a handler would cost the programs a dependency on the unwinding
-// library.)
+// rather than caught: the copies kept for jumps are made while the recording plays, in
+// the window's callbacks, long after anything could catch a failure to make one.)
 [[noreturn]] void out_of_memory()
 {
     if (reading != nullptr)

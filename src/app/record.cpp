@@ -279,12 +279,9 @@ bool start_recording(const char* path, const char* score_path)
     // What is there and is no regular file (a device, a FIFO, a directory) is not even
     // opened; nor is a link, which could lead anywhere, another user's file included.
     struct stat st {};
-    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-        std::fprintf(stderr, "skarvolt: cannot record to %s: %s\n", path, LINK_REFUSED);
-        return false;
-    }
     if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
-        std::fprintf(stderr, "skarvolt: cannot record to %s: not a regular file\n", path);
+        std::fprintf(stderr, "skarvolt: cannot record to %s: %s\n", path,
+                     S_ISLNK(st.st_mode) ? LINK_REFUSED : "not a regular file");
         return false;
     }
     // Made new when it is not there; otherwise opened as it is, never through a link.

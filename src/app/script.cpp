@@ -161,7 +161,6 @@ bool starts_with(const char* text, const char* start)
     return std::strncmp(text, start, std::strlen(start)) == 0;
 }
 
-
 // Reads one line whose comment is cut off. False for a blank line; on a line that is no
 // event, false with the reason in reason (size bytes) and *bad set.
 bool parse_event(const char* line, ScriptEvent* event, bool* bad, char* reason, int size)
@@ -359,6 +358,15 @@ std::FILE* open_recording(const char* path, const char* verb)
         close(fd);
     say_cannot(verb, path, why);
     return nullptr;
+}
+
+std::FILE* open_text(std::string_view text)
+{
+    // An empty text opens no stream on every C library; one line feed reads the same.
+    static char blank_line[] = "\n";
+    if (text.empty())
+        return fmemopen(blank_line, 1, "r");
+    return fmemopen(const_cast<char*>(text.data()), text.size(), "r");
 }
 
 void say_cannot(const char* verb, const char* path, const char* why)

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 #include "game/events.h"
 #include "session/session.h"
@@ -85,6 +86,10 @@ ScriptRead read_event(ScriptReader& reader, ScriptEvent* event);
 // nullptr, after one line on standard error ("skarvolt: cannot VERB PATH: why"), when it
 // cannot be had.
 std::FILE* open_recording(const char* path, const char* verb);
+
+// A text in memory (a submitted recording, a ghost a program hands over) opened to be
+// read as a file, which the text must outlast; nullptr when the C library cannot.
+std::FILE* open_text(std::string_view text);
 
 // The one line that says a recording cannot be used: "skarvolt: cannot VERB PATH: WHY",
 // the path escaped.

@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "app/controls.h"
-#include "session/ghost.h"
 #include "game/state.h"
+#include "session/ghost.h"
 
 // True when an argument after the program name asks for the version (the whole argument
 // is "-v" or "--version").

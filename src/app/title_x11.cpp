@@ -8,41 +8,7 @@
 #include <X11/Xutil.h>
 
 #include "app/hooks.h"
-
-namespace {
-
-// Whether text is well-formed UTF-8: no stray continuation byte, no sequence cut short,
-// overlong, a surrogate or beyond U+10FFFF.
-bool is_utf8(const char* text)
-{
-    const auto* c = reinterpret_cast<const unsigned char*>(text);
-    while (*c != 0) {
-        int more = 0;
-        unsigned code = *c;
-        if (code < 0x80)
-            more = 0;
-        else if ((code & 0xe0) == 0xc0)
-            more = 1, code &= 0x1f;
-        else if ((code & 0xf0) == 0xe0)
-            more = 2, code &= 0x0f;
-        else if ((code & 0xf8) == 0xf0)
-            more = 3, code &= 0x07;
-        else
-            return false;
-        ++c;
-        for (int i = 0; i < more; ++i, ++c) {
-            if ((*c & 0xc0) != 0x80)
-                return false;
-            code = code << 6 | (*c & 0x3f);
-        }
-        static constexpr unsigned least[] = {0, 0x80, 0x800, 0x10000};
-        if (code < least[more] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
+#include "app/utf8.h"
 
 void set_window_title(const char* text)
 {

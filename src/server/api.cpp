@@ -19,6 +19,7 @@
 #include <openssl/sha.h>
 
 #include "app/decimal.h"
+#include "app/utf8.h"
 #include "server/verify.h"
 
 namespace {
@@ -143,39 +144,6 @@ private:
     std::map<std::string, std::deque<std::int64_t>> seen_;
 };
 
-// The next character of UTF-8 text at *at, or -1 when the bytes are none.
-long next_utf8(std::string_view text, std::size_t* at)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(*at);
-    int more = 0;
-    long c = 0;
-    long least = 0;
-    if (lead < 0x80) {
-        ++*at;
-        return lead;
-    } else if ((lead & 0xe0) == 0xc0) {
-        more = 1, c = lead & 0x1f, least = 0x80;
-    } else if ((lead & 0xf0) == 0xe0) {
-        more = 2, c = lead & 0x0f, least = 0x800;
-    } else if ((lead & 0xf8) == 0xf0) {
-        more = 3, c = lead & 0x07, least = 0x10000;
-    } else {
-        return -1;
-    }
-    if (*at + more >= text.size())
-        return -1;
-    for (int i = 1; i <= more; ++i) {
-        if ((byte(*at + i) & 0xc0) != 0x80)
-            return -1;
-        c = (c << 6) | (byte(*at + i) & 0x3f);
-    }
-    *at += static_cast<std::size_t>(more) + 1;
-    if (c < least || c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff))
-        return -1;
-    return c;
-}
-
 } // namespace
 
 bool valid_name(std::string_view name)
@@ -216,13 +184,7 @@ std::string sha256_hex(std::string_view text)
 {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest);
-    std::string hex;
-    char pair[3];
-    for (const unsigned char c : digest) {
-        std::snprintf(pair, sizeof pair, "%02x", c);
-        hex += pair;
-    }
-    return hex;
+    return hex_of({reinterpret_cast<const char*>(digest), sizeof digest});
 }
 
 struct Api::Impl {
@@ -231,11 +193,14 @@ struct Api::Impl {
     std::string secret;
     RateLimit limit;
     RateLimit attempt_limit;
+    std::string too_many_submissions; // the refusal of one submission too many
     httplib::Server http;
 
     Impl(Store& s, ApiOptions o)
         : store(s), options(std::move(o)), secret(store.secret()), limit(options.max_per_minute),
-          attempt_limit(options.max_per_minute * ATTEMPTS_PER_SUBMISSION)
+          attempt_limit(options.max_per_minute * ATTEMPTS_PER_SUBMISSION),
+          too_many_submissions("too many submissions from this address: at most "
+                               + std::to_string(options.max_per_minute) + " a minute")
     {
     }
 
@@ -249,6 +214,19 @@ struct Api::Impl {
         return client_address(req.remote_addr, forwarded, options.proxies);
     }
 
+    // Counts the request against limit; false, after a 429 that says when to come again
+    // and why, when it is one too many.
+    bool within(RateLimit& limit, const httplib::Request& req, httplib::Response& res,
+                const std::string& why) const
+    {
+        const std::int64_t wait = limit.take(client(req), now_ms());
+        if (wait == 0)
+            return true;
+        res.set_header("Retry-After", std::to_string(wait));
+        refuse(res, 429, why);
+        return false;
+    }
+
     void daily(httplib::Response& res)
     {
         const std::string day = utc(now_ms(), "%Y-%m-%d");
@@ -257,11 +235,8 @@ struct Api::Impl {
 
     void attempt(const httplib::Request& req, httplib::Response& res)
     {
-        const std::int64_t wait = attempt_limit.take(client(req), now_ms());
-        if (wait > 0) {
-            res.set_header("Retry-After", std::to_string(wait));
-            return refuse(res, 429, "too many attempts from this address");
-        }
+        if (!within(attempt_limit, req, res, "too many attempts from this address"))
+            return;
         const json body = json::parse(req.body, nullptr, false);
         // A whole number that is not negative reads as an unsigned one.
         if (!body.is_object() || !body.contains("seed") || !body["seed"].is_number_unsigned())
@@ -274,13 +249,8 @@ struct Api::Impl {
 
     void submit(const httplib::Request& req, httplib::Response& res)
     {
-        const std::int64_t wait = limit.take(client(req), now_ms());
-        if (wait > 0) {
-            res.set_header("Retry-After", std::to_string(wait));
-            return refuse(res, 429,
-                          "too many submissions from this address: at most "
-                              + std::to_string(options.max_per_minute) + " a minute");
-        }
+        if (!within(limit, req, res, too_many_submissions))
+            return;
         if (!req.has_param("name") || !valid_name(req.get_param_value("name")))
             return refuse(res, 400,
                           "a name is 1 to 20 letters, digits, spaces, \"-\", \"_\" and \".\"");

@@ -107,9 +107,14 @@ std::string random_hex(std::size_t bytes)
             throw StoreError(std::string("no random bytes from the system: ") + std::strerror(errno));
         got += static_cast<std::size_t>(n);
     }
+    return hex_of(raw);
+}
+
+std::string hex_of(std::string_view bytes)
+{
     std::string hex;
     char pair[3];
-    for (const char c : raw) {
+    for (const char c : bytes) {
         std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(c));
         hex += pair;
     }

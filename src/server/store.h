@@ -12,6 +12,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A database that failed (full disk, lost connection): the request is answered 500 and
@@ -134,3 +135,5 @@ private:
 
 // Random bytes from the system, as hex.
 std::string random_hex(std::size_t bytes);
+// Bytes as lowercase hex, two digits each.
+std::string hex_of(std::string_view bytes);

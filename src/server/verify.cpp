@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr char AGENT_COMMENT[] = "# agent: ";
 // A frame over a crash draws as many random numbers as this many ticks.
 constexpr std::uint64_t BURST_WORK = BURST_RAYS;
 // The longest text of an agent's comment kept in a run's own recording.
@@ -70,9 +69,9 @@ Comments read_comments(std::string_view text)
         } else if (comment.starts_with(RECORDING_OPTIONS)) {
             comments.toggles.push_back(
                 {line, true, says_toggle(comment.substr(sizeof RECORDING_OPTIONS - 1))});
-        } else if (comment.starts_with(AGENT_COMMENT) && !comments.agent) {
+        } else if (comment.starts_with(RECORDING_AGENT) && !comments.agent) {
             std::string name;
-            for (const char c : comment.substr(sizeof AGENT_COMMENT - 1).substr(0, AGENT_TEXT))
+            for (const char c : comment.substr(sizeof RECORDING_AGENT - 1).substr(0, AGENT_TEXT))
                 name += c >= 0x20 && c < 0x7f ? c : '?';
             comments.agent = name;
             comments.agent_line = line;
@@ -118,7 +117,7 @@ std::string recording_of(const RunInFlight& run, const std::string& agent)
     out += RECORDING_HEADER_END;
     out += '\n';
     if (run.run.agent)
-        out += AGENT_COMMENT + agent + '\n';
+        out += RECORDING_AGENT + agent + '\n';
     if (run.run.toggle)
         out += std::string(RECORDING_OPTIONS) + "--toggle\n";
     put_event(out, Event::SEED, run.seed, true);
@@ -144,9 +143,7 @@ Flight fly_recording(std::string_view text, std::uint64_t max_ticks)
 {
     Flight flight;
     const Comments comments = read_comments(text);
-    // An empty text opens no stream on every C library; one line feed reads the same.
-    const std::string_view readable = text.empty() ? std::string_view("\n") : text;
-    std::FILE* stream = fmemopen(const_cast<char*>(readable.data()), readable.size(), "rb");
+    std::FILE* stream = open_text(text);
     if (stream == nullptr) {
         flight.verdict = Verdict::NOT_A_RECORDING;
         flight.reason = "line 1: cannot be read";

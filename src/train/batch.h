@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "session/ghost.h"
 #include "game/state.h"
+#include "session/ghost.h"
 #include "session/session.h"
 
 // The observation, field by field (the README's "Train an agent" lists the same): every

@@ -98,21 +98,18 @@ int skv_set_ghost(skv_batch* batch, const char* text, size_t length)
         return fail(SKV_ERR_ARGUMENT, "the ghost's recording is larger than %llu bytes",
                     static_cast<unsigned long long>(MAX_RECORDING_BYTES));
     // Read from memory as a file: the reader of recordings takes a stream.
-    std::FILE* file = length > 0 ? fmemopen(const_cast<char*>(text), length, "r")
-                                 : std::fopen("/dev/null", "r");
+    std::FILE* file = open_text({text, length});
     if (file == nullptr)
         return fail(SKV_ERR_NO_MEMORY, "cannot read the ghost's recording: %s", std::strerror(errno));
-    ScriptReader reader{.file = file, .recording = true, .max_bytes = MAX_RECORDING_BYTES};
+    ScriptReader reader;
     GhostRecording ghost;
     bool found = false;
     ScriptRead read = ScriptRead::END;
     try {
-        read = read_ghost(reader, &ghost, &found);
+        read = read_ghost_from(file, &reader, &ghost, &found);
     } catch (const std::bad_alloc&) {
-        std::fclose(file);
         return fail(SKV_ERR_NO_MEMORY, "not enough memory to hold the ghost's run");
     }
-    std::fclose(file);
     if (read == ScriptRead::BAD)
         return fail(SKV_ERR_ARGUMENT, "the ghost is no recording: line %lu: %s", reader.line,
                     reader.reason);
